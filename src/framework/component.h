@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+namespace framework {
+
+// Base of every component: the owner is the QObject parent and frees the component with itself.
+// A component's published properties are its setters; stored design values are applied through
+// them in published order between beginLoading() and endLoading(), and endLoading() then runs
+// Loaded(), the after-loading notification (loadStored() does all three).
+class TComponent : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TComponent(QObject *owner = nullptr);
+    ~TComponent() override;
+
+    QObject *owner() const { return parent(); }
+
+    bool isLoading() const { return m_loading; }
+    bool isDestroying() const { return m_destroying; }
+
+    void beginLoading();
+    void endLoading();
+    // Applies stored design values (setter calls) and then runs Loaded(), as a form load does.
+    void loadStored(const std::function<void()> &applyStoredValues);
+
+protected:
+    // After-loading notification. Overrides call the base first.
+    virtual void Loaded();
+    // Destructors that must know they are tearing down (to keep events quiet, for example) call
+    // this first, as the framework's destroying state did.
+    void markDestroying() { m_destroying = true; }
+
+private:
+    bool m_loading = false;
+    bool m_destroying = false;
+};
+
+} // namespace framework

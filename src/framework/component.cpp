@@ -29,6 +29,9 @@ void TComponent::loadStored(const std::function<void()> &applyStoredValues)
     endLoading();
 }
 
+void TComponent::DefineProperties(TFiler &)
+{ }
+
 void TComponent::Loaded()
 {
     m_loading = false;

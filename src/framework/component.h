@@ -6,6 +6,8 @@
 
 namespace framework {
 
+class TFiler;
+
 // Base of every component: the owner is the QObject parent and frees the component with itself.
 // A component's published properties are its setters; stored design values are applied through
 // them in published order between beginLoading() and endLoading(), and endLoading() then runs
@@ -27,6 +29,9 @@ public:
     void endLoading();
     // Applies stored design values (setter calls) and then runs Loaded(), as a form load does.
     void loadStored(const std::function<void()> &applyStoredValues);
+
+    // Declares properties stored as raw bytes (see propertyfiler.h). None by default.
+    virtual void DefineProperties(TFiler &filer);
 
 protected:
     // After-loading notification. Overrides call the base first.

@@ -1,6 +1,7 @@
 #include "framework/application.h"
 #include "framework/component.h"
 #include "framework/exception.h"
+#include "framework/propertyfiler.h"
 #include "support/recorders.h"
 
 #include <QPointer>
@@ -92,4 +93,47 @@ TEST(ErrorReporting, ExceptionKeepsItsTextExactly)
     EXPECT_EQ(e.message(), "Unknown Error No. ");
     EXPECT_STREQ(e.what(), "Unknown Error No. ");
     EXPECT_EQ(framework::ERangeError().message(), "Range check error");
+}
+
+namespace {
+
+class WithBinaryProperty : public TComponent
+{
+public:
+    using TComponent::TComponent;
+    QByteArray format = "abc";
+    bool hasData = true;
+    void DefineProperties(framework::TFiler &filer) override
+    {
+        filer.DefineBinaryProperty(
+            "Format",
+            [this](framework::MemoryStream &stream) {
+                format = QByteArray(int(stream.size()), '\0');
+                stream.read(format.data(), stream.size());
+            },
+            [this](framework::MemoryStream &stream) { stream.write(format); }, hasData);
+    }
+};
+
+} // namespace
+
+TEST(PropertyFiler, BinaryPropertiesRoundTripThroughTheirStoredForm)
+{
+    WithBinaryProperty source;
+    source.format = QByteArray("\x81\0\0\0xyz", 7);
+    const QByteArray block = framework::encodeStoredProperties(framework::writeStoredProperties(source));
+    WithBinaryProperty target;
+    target.loadStored([&] { framework::readStoredProperties(target, framework::decodeStoredProperties(block)); });
+    EXPECT_EQ(target.format, source.format);
+}
+
+TEST(PropertyFiler, PropertiesWithoutDataAreNotStoredAndMalformedBlocksReadAsNothing)
+{
+    WithBinaryProperty source;
+    source.hasData = false;
+    EXPECT_TRUE(framework::writeStoredProperties(source).isEmpty());
+    EXPECT_TRUE(framework::decodeStoredProperties(QByteArray("\xff\xff\xff\x7f", 4)).isEmpty());
+    WithBinaryProperty target;
+    framework::readStoredProperties(target, { { "Other", "zzz" } });
+    EXPECT_EQ(target.format, "abc");
 }

@@ -1,0 +1,144 @@
+#include "net/udpsock.h"
+
+#include "fakeresolver.h"
+#include "support/eventwait.h"
+#include "udptestpeer.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using framework::MemoryStream;
+using net::TUDPSock;
+using net::UDPSockError;
+using testsupport::FakeResolver;
+using testsupport::RawUdpSocket;
+
+namespace {
+
+MemoryStream streamOf(const QByteArray &bytes)
+{
+    MemoryStream stream;
+    stream.write(bytes);
+    return stream;
+}
+
+QString sendAndCatch(TUDPSock &sock, MemoryStream &stream)
+{
+    try {
+        sock.SendStream(stream);
+    } catch (const UDPSockError &e) {
+        return e.message();
+    }
+    return {};
+}
+
+class UDPSockLookup : public ::testing::Test
+{
+protected:
+    testsupport::ResolverGuard restore;
+    std::shared_ptr<FakeResolver::State> resolver = FakeResolver::install();
+    RawUdpSocket peer;
+    TUDPSock sock;
+    MemoryStream stream = streamOf("voice");
+
+    void SetUp() override { sock.setRemotePort(peer.port()); }
+};
+
+} // namespace
+
+TEST_F(UDPSockLookup, ANameIsLookedUpOnEverySend)
+{
+    resolver->hosts.insert("kitchen", "127.0.0.1");
+    resolver->delayMs = 5;
+    sock.setRemoteHost("kitchen");
+    sock.SendStream(stream);
+    sock.SendStream(stream);
+    EXPECT_EQ(peer.receive(), "voice");
+    EXPECT_EQ(peer.receive(), "voice");
+    EXPECT_EQ(resolver->asked, (QStringList { "kitchen", "kitchen" }));
+}
+
+TEST_F(UDPSockLookup, AFailedLookupWithoutHandlerRaisesAfterOneAttempt)
+{
+    sock.setRemoteHost("nowhere");
+    EXPECT_EQ(sendAndCatch(sock, stream), "Host Lookup Canceled");
+    EXPECT_EQ(resolver->asked, QStringList { "nowhere" });
+}
+
+TEST_F(UDPSockLookup, AHandlerThatDoesNotHandleGetsOneCallAndNoSecondLookup)
+{
+    int calls = 0;
+    sock.OnInvalidHost = [&](bool &handled) {
+        ++calls;
+        EXPECT_FALSE(handled);
+    };
+    sock.setRemoteHost("nowhere");
+    EXPECT_EQ(sendAndCatch(sock, stream), "Host Lookup Canceled");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(resolver->asked, QStringList { "nowhere" });
+}
+
+TEST_F(UDPSockLookup, AHandledFailureRetriesTheSameNameOnce)
+{
+    int calls = 0;
+    sock.OnInvalidHost = [&](bool &handled) {
+        ++calls;
+        sock.setRemoteHost("kitchen"); // only read before the first look-up
+        handled = true;
+    };
+    sock.setRemoteHost("nowhere");
+    EXPECT_EQ(sendAndCatch(sock, stream), "Host Lookup Canceled");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(resolver->asked, (QStringList { "nowhere", "nowhere" }));
+}
+
+TEST_F(UDPSockLookup, AHandledFailureSucceedsWhenTheNameAppearsMeanwhile)
+{
+    sock.OnInvalidHost = [&](bool &handled) {
+        resolver->hosts.insert("late", "127.0.0.1");
+        handled = true;
+    };
+    sock.setRemoteHost("late");
+    EXPECT_EQ(sendAndCatch(sock, stream), "");
+    EXPECT_EQ(peer.receive(), "voice");
+}
+
+TEST_F(UDPSockLookup, TheWaitServesOtherHandlersIncludingANestedSend)
+{
+    resolver->hosts.insert("kitchen", "127.0.0.1");
+    resolver->delayMs = 100;
+    RawUdpSocket other;
+    TUDPSock receiver;
+    const uint16_t port = testsupport::freeUdpPort();
+    receiver.setLocalPort(port);
+    int received = 0;
+    receiver.OnDataReceived = [&](QObject *, int, const QString &) {
+        ++received;
+        // A second send on the same component while the first waits for its look-up.
+        TUDPSock &nested = sock;
+        const QString saved = nested.RemoteHost();
+        nested.setRemoteHost("127.0.0.1");
+        MemoryStream reply = streamOf("nested");
+        nested.SendStream(reply);
+        nested.setRemoteHost(saved);
+    };
+    QTimer::singleShot(10, [&] { other.sendTo("ping", port); });
+    sock.setRemoteHost("kitchen");
+    sock.SendStream(stream);
+    EXPECT_EQ(received, 1) << "the datagram was handled inside the wait";
+    EXPECT_EQ(peer.receive(), "nested");
+    EXPECT_EQ(peer.receive(), "voice");
+}
+
+TEST_F(UDPSockLookup, DestroyingTheComponentDuringItsWaitEndsTheSendSafely)
+{
+    resolver->delayMs = -1; // never answers
+    auto doomed = std::make_unique<TUDPSock>();
+    doomed->setRemoteHost("kitchen");
+    doomed->setRemotePort(peer.port());
+    TUDPSock *raw = doomed.get();
+    QTimer::singleShot(20, [&] { doomed.reset(); });
+    EXPECT_EQ(sendAndCatch(*raw, stream), "Host Lookup Canceled");
+    EXPECT_EQ(doomed, nullptr);
+}

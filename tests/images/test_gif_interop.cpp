@@ -1,0 +1,201 @@
+// The codec against independent decoders and encoders: files made by ImageMagick and giflib must
+// decode to exactly what giflib decodes, and files this codec writes must decode with giflib to
+// exactly the source pixels.
+#include "gifpeer.h"
+#include "images/gifimage.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using images::TBitmap;
+using images::TColor;
+using images::TGIFImage;
+
+namespace {
+
+QByteArray save(TGIFImage &image)
+{
+    framework::MemoryStream stream;
+    image.SaveToStream(stream);
+    return stream.bytes();
+}
+
+void load(TGIFImage &image, const QByteArray &bytes)
+{
+    framework::MemoryStream stream(bytes);
+    image.LoadFromStream(stream);
+}
+
+// Every frame of our decoding equals giflib's: place, colours, indices, transparency, delay.
+void expectSameAsGiflib(const QByteArray &gif, const char *what)
+{
+    SCOPED_TRACE(what);
+    const gifpeer::File reference = gifpeer::decode(gif);
+    ASSERT_TRUE(reference.ok) << "giflib error " << reference.error;
+    TGIFImage image;
+    load(image, gif);
+    ASSERT_EQ(image.FrameCount(), int(reference.frames.size()));
+    for (int i = 0; i < image.FrameCount(); ++i) {
+        SCOPED_TRACE(i);
+        images::TGIFFrame &frame = image.Frame(i);
+        const gifpeer::Frame &expected = reference.frames[size_t(i)];
+        const TBitmap &bitmap = frame.FrameBitmap();
+        EXPECT_FALSE(frame.Corrupted);
+        EXPECT_EQ(frame.TopLeft, QPoint(expected.left, expected.top));
+        EXPECT_EQ(frame.Interlaced, expected.interlaced);
+        ASSERT_EQ(bitmap.width(), expected.width);
+        ASSERT_EQ(bitmap.height(), expected.height);
+        EXPECT_EQ(gifpeer::indices(bitmap), expected.pixels);
+        for (size_t c = 0; c < expected.colors.size(); ++c)
+            ASSERT_EQ(bitmap.palette().value(qsizetype(c)), expected.colors[c]) << "colour " << c;
+        if (expected.transparent >= 0)
+            EXPECT_EQ(frame.TransparentColor, expected.colors[size_t(expected.transparent)]);
+        else
+            EXPECT_EQ(frame.TransparentColor, images::NoneColor);
+        EXPECT_EQ(frame.DelayMs, expected.delay * 10);
+    }
+}
+
+std::vector<uchar> noise(int count, int range, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<uchar> pixels(size_t(count), 0);
+    for (uchar &p : pixels)
+        p = uchar(random() % unsigned(range));
+    return pixels;
+}
+
+std::vector<TColor> rainbow(int count, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<TColor> colors;
+    for (int i = 0; i < count; ++i)
+        colors.push_back(random() & 0xFFFFFF);
+    return colors;
+}
+
+// Writes the bitmap as a one-frame GIF with this codec and checks giflib's reading of it.
+void expectRoundTripThroughGiflib(const TBitmap &bitmap, const char *what)
+{
+    SCOPED_TRACE(what);
+    TGIFImage image;
+    image.Assign(bitmap);
+    const QByteArray gif = save(image);
+    const gifpeer::File decoded = gifpeer::decode(gif);
+    ASSERT_TRUE(decoded.ok) << "giflib error " << decoded.error;
+    ASSERT_EQ(decoded.frames.size(), 1u);
+    EXPECT_EQ(decoded.frames[0].pixels, gifpeer::indices(bitmap));
+    for (int c = 0; c < bitmap.palette().size(); ++c)
+        EXPECT_EQ(decoded.frames[0].colors.at(size_t(c)), bitmap.palette()[c]);
+}
+
+} // namespace
+
+TEST(GifInterop, ImageMagickFilesDecodeAsGiflibDecodes)
+{
+    if (!gifpeer::haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    const struct
+    {
+        const char *what;
+        QStringList arguments;
+    } cases[] = {
+        { "photo, 256 colours", { "-seed", "3", "-size", "150x100", "plasma:fractal", "+dither", "-colors", "256" } },
+        { "interlaced", { "-seed", "4", "-size", "97x61", "plasma:fractal", "-colors", "200", "-interlace", "GIF" } },
+        { "16 colours", { "-size", "61x47", "gradient:red-blue", "+dither", "-colors", "16" } },
+        { "two colours", { "-size", "65x33", "pattern:checkerboard", "-colors", "2" } },
+        { "transparent",
+            { "-size", "50x40", "xc:white", "-fill", "red", "-draw", "circle 25,20 25,5", "-transparent", "white" } },
+        { "solid, large", { "-size", "700x500", "xc:navy" } },
+        { "animated, local tables",
+            { "-delay", "55", "-loop", "3", "-size", "40x30", "gradient:red-blue", "-size", "30x20",
+                "gradient:green-yellow", "-page", "+5+7", "-size", "16x16", "plasma:fractal", "+dither", "-colors",
+                "64" } },
+    };
+    for (const auto &c : cases) {
+        const QByteArray gif = gifpeer::imageMagick(c.arguments, QStringLiteral("out.gif"));
+        ASSERT_FALSE(gif.isEmpty()) << c.what;
+        expectSameAsGiflib(gif, c.what);
+    }
+}
+
+TEST(GifInterop, GiflibFilesDecodeAsGiflibDecodes)
+{
+    gifpeer::EncodeFrame big { 257, 199, noise(257 * 199, 256, 1), rainbow(256, 2) };
+    gifpeer::EncodeFrame interlaced { 33, 21, noise(33 * 21, 16, 3), rainbow(16, 4), true };
+    gifpeer::EncodeFrame tiny { 1, 1, { 1 }, rainbow(2, 5) };
+    expectSameAsGiflib(gifpeer::encode({ big }, false), "noise, global table");
+    expectSameAsGiflib(gifpeer::encode({ interlaced }, true), "interlaced, local table");
+    expectSameAsGiflib(gifpeer::encode({ big, interlaced, tiny }, true), "three frames, local tables");
+}
+
+TEST(GifInterop, WrittenFilesDecodeWithGiflibToTheSourcePixels)
+{
+    expectRoundTripThroughGiflib(
+        gifpeer::indexedBitmap(300, 257, 8, noise(300 * 257, 256, 7), rainbow(256, 8)), "8-bit noise");
+    expectRoundTripThroughGiflib(
+        gifpeer::indexedBitmap(37, 29, 4, noise(37 * 29, 16, 9), rainbow(16, 10)), "4-bit, odd width");
+    expectRoundTripThroughGiflib(gifpeer::indexedBitmap(71, 13, 1, noise(71 * 13, 2, 11), rainbow(2, 12)), "1-bit");
+    expectRoundTripThroughGiflib(
+        gifpeer::indexedBitmap(1000, 700, 8, std::vector<uchar>(700000, 5), rainbow(256, 13)), "one colour");
+    std::vector<uchar> gradient;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 320; ++x)
+            gradient.push_back(uchar((x + y) / 2));
+    expectRoundTripThroughGiflib(gifpeer::indexedBitmap(320, 200, 8, gradient, rainbow(256, 14)), "gradient");
+    expectRoundTripThroughGiflib(gifpeer::indexedBitmap(1, 1, 8, { 200 }, rainbow(256, 15)), "one pixel");
+}
+
+TEST(GifInterop, WrittenAnimationWithLocalTablesAndTransparency)
+{
+    TGIFImage image;
+    const TBitmap first = gifpeer::indexedBitmap(40, 30, 8, noise(1200, 256, 21), rainbow(256, 22));
+    TBitmap second = gifpeer::indexedBitmap(20, 10, 4, noise(200, 16, 23), rainbow(16, 24));
+    image.AddFrame(first).DelayMs = 120;
+    images::TGIFFrame &frame = image.AddFrame(second);
+    frame.TopLeft = QPoint(7, 9);
+    frame.TransparentColor = second.palette()[3];
+    frame.DisposalCode = 2;
+    const QByteArray gif = save(image);
+
+    const gifpeer::File decoded = gifpeer::decode(gif);
+    ASSERT_TRUE(decoded.ok);
+    ASSERT_EQ(decoded.frames.size(), 2u);
+    EXPECT_EQ(decoded.width, 40);
+    EXPECT_EQ(decoded.height, 30);
+    EXPECT_EQ(decoded.frames[0].pixels, gifpeer::indices(first));
+    EXPECT_EQ(decoded.frames[0].delay, 12);
+    EXPECT_FALSE(decoded.frames[0].localTable);
+    EXPECT_EQ(decoded.frames[1].pixels, gifpeer::indices(second));
+    EXPECT_TRUE(decoded.frames[1].localTable);
+    EXPECT_EQ(decoded.frames[1].left, 7);
+    EXPECT_EQ(decoded.frames[1].top, 9);
+    EXPECT_EQ(decoded.frames[1].transparent, 3);
+    EXPECT_EQ(decoded.frames[1].disposal, 2);
+    EXPECT_EQ(std::vector<TColor>(decoded.frames[1].colors.begin(), decoded.frames[1].colors.begin() + 16),
+        std::vector<TColor>(second.palette().begin(), second.palette().end()));
+}
+
+TEST(GifInterop, InterlacedInputIsWrittenBackReadably)
+{
+    gifpeer::EncodeFrame interlaced { 45, 37, noise(45 * 37, 256, 31), rainbow(256, 32), true };
+    const QByteArray source = gifpeer::encode({ interlaced }, false);
+    TGIFImage image;
+    load(image, source);
+    ASSERT_TRUE(image.Frame(0).Interlaced);
+
+    // Saved as read: the stored data and its interlace flag travel unchanged.
+    const gifpeer::File same = gifpeer::decode(save(image));
+    ASSERT_TRUE(same.ok);
+    EXPECT_TRUE(same.frames.at(0).interlaced);
+    EXPECT_EQ(same.frames.at(0).pixels, interlaced.pixels);
+
+    // Re-encoded from its bitmap: sequential rows, same pixels.
+    TGIFImage copy;
+    copy.Assign(image.Frame(0).FrameBitmap());
+    const gifpeer::File reencoded = gifpeer::decode(save(copy));
+    ASSERT_TRUE(reencoded.ok);
+    EXPECT_FALSE(reencoded.frames.at(0).interlaced);
+    EXPECT_EQ(reencoded.frames.at(0).pixels, interlaced.pixels);
+}

@@ -1,0 +1,286 @@
+#include "platform/wave/devicecommon.h"
+#include "platform/wave/samplering.h"
+#include "platform/wave/waveapi.h"
+
+#include "framework/noticesink.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+#include <vector>
+
+namespace wave {
+
+// A capture device: the backend's thread pushes PCM into the feed; this device's worker thread
+// codes it into the queued buffers and posts each full one. Every member below the mutex is
+// guarded by it.
+class WaveInDevice
+{
+public:
+    WaveInDevice(std::shared_ptr<WaveBackend> backend, std::unique_ptr<acm::Codec> codec, framework::NoticeSink *sink)
+        : m_backend(std::move(backend))
+        , m_codec(std::move(codec))
+        , m_sink(sink)
+        , m_feed(ringCapacity(m_codec->pcmRate()))
+    {
+        m_pcm.reserve(m_feed.ring().capacity() + m_codec->blockFrames());
+    }
+
+    ~WaveInDevice()
+    {
+        if (m_stream)
+            m_stream->stop();
+        {
+            std::lock_guard lock(m_mutex);
+            m_quitting = true;
+        }
+        m_wake.notify_all();
+        if (m_worker.joinable())
+            m_worker.join();
+    }
+
+    MMRESULT open(const DeviceRequest &request)
+    {
+        const MMRESULT result = m_backend->openInput(request, m_feed, m_stream);
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        m_worker = std::thread([this] { run(); });
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveBackend &backend() { return *m_backend; }
+
+    MMRESULT add(WAVEHDR *header)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!(header->dwFlags & WHDR_PREPARED))
+            return WAVERR_UNPREPARED;
+        if (header->dwFlags & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        header->dwBytesRecorded = 0;
+        m_queue.push_back(header);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT start()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_running)
+            return MMSYSERR_NOERROR;
+        const MMRESULT result = m_stream->start();
+        if (result == MMSYSERR_NOERROR)
+            m_running = true;
+        return result;
+    }
+
+    void stop(bool returnAll)
+    {
+        std::lock_guard lock(m_mutex);
+        m_stream->stop();
+        m_running = false;
+        // What the device had recorded up to the stop still goes into the buffers.
+        pumpLocked();
+        m_feed.ring().clear();
+        m_pcm.clear();
+        while (!m_queue.empty() && (returnAll || m_queue.front()->dwBytesRecorded != 0)) {
+            completeFront();
+            if (!returnAll)
+                break;
+        }
+    }
+
+    bool hasQueued()
+    {
+        std::lock_guard lock(m_mutex);
+        return !m_queue.empty();
+    }
+
+    void postNotice(uint32_t message, WAVEHDR *header = nullptr)
+    {
+        if (m_sink)
+            m_sink->post(message, uintptr_t(this), intptr_t(header));
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_quitting) {
+            m_wake.wait_for(lock, std::chrono::milliseconds(4));
+            if (!m_quitting && m_running)
+                pumpLocked();
+        }
+    }
+
+    void pumpLocked()
+    {
+        int16_t chunk[1024];
+        for (;;) {
+            const std::size_t got = m_feed.ring().read(chunk, std::size(chunk));
+            if (got == 0)
+                break;
+            m_pcm.insert(m_pcm.end(), chunk, chunk + got);
+        }
+        const std::size_t frames = m_codec->blockFrames();
+        const std::size_t bytes = m_codec->blockBytes();
+        std::size_t used = 0;
+        while (m_pcm.size() - used >= frames) {
+            if (!m_queue.empty()) {
+                WAVEHDR *header = m_queue.front();
+                const std::size_t room = header->dwBufferLength - header->dwBytesRecorded;
+                if (room >= bytes) {
+                    m_codec->encode(
+                        m_pcm.data() + used, 1, reinterpret_cast<uint8_t *>(header->lpData) + header->dwBytesRecorded);
+                    header->dwBytesRecorded += uint32_t(bytes);
+                    if (room - bytes < bytes)
+                        completeFront();
+                } else {
+                    // Too small for a single block: it comes back empty, at the pace of the sound.
+                    completeFront();
+                }
+            }
+            // Without a queued buffer the sound is lost, as on a device that has no buffer.
+            used += frames;
+        }
+        m_pcm.erase(m_pcm.begin(), m_pcm.begin() + std::ptrdiff_t(used));
+    }
+
+    void completeFront()
+    {
+        WAVEHDR *header = m_queue.front();
+        m_queue.pop_front();
+        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        postNotice(MM_WIM_DATA, header);
+    }
+
+    std::shared_ptr<WaveBackend> m_backend;
+    std::unique_ptr<acm::Codec> m_codec;
+    framework::NoticeSink *m_sink;
+    CaptureFeed m_feed;
+    std::unique_ptr<BackendStream> m_stream;
+    std::thread m_worker;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<WAVEHDR *> m_queue;
+    std::vector<int16_t> m_pcm; // recorded samples not yet coded (less than a block between passes)
+    bool m_running = false;
+    bool m_quitting = false;
+};
+
+namespace {
+
+HandleRegistry &inputs()
+{
+    static HandleRegistry registry;
+    return registry;
+}
+
+} // namespace
+
+MMRESULT waveInOpen(HWAVEIN *handle, uint32_t deviceId, const TACMWaveFormat *format, framework::NoticeSink *callback,
+    uintptr_t instance, uint32_t flags)
+{
+    (void)instance;
+    if (!handle && !(flags & WAVE_FORMAT_QUERY))
+        return MMSYSERR_INVALPARAM;
+    auto backend = currentBackend();
+    if (const MMRESULT scripted = backend->scriptedResult(WaveOp::InOpen))
+        return scripted;
+    std::unique_ptr<acm::Codec> codec;
+    DeviceRequest request;
+    if (const MMRESULT result = checkOpen(true, deviceId, format, callback, flags, *backend, codec, request))
+        return result;
+    if (flags & WAVE_FORMAT_QUERY)
+        return MMSYSERR_NOERROR;
+    auto device = std::make_unique<WaveInDevice>(backend, std::move(codec), callback);
+    if (const MMRESULT result = device->open(request))
+        return result;
+    *handle = device.release();
+    inputs().add(*handle);
+    (*handle)->postNotice(MM_WIM_OPEN);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
+{
+    if (!inputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT result = checkHeader(header, headerSize))
+        return result;
+    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InPrepareHeader))
+        return scripted;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
+{
+    if (!inputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT result = checkHeader(header, headerSize))
+        return result;
+    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InUnprepareHeader))
+        return scripted;
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
+{
+    if (!inputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT result = checkHeader(header, headerSize))
+        return result;
+    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InAddBuffer))
+        return scripted;
+    return handle->add(header);
+}
+
+MMRESULT waveInStart(HWAVEIN handle)
+{
+    if (!inputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InStart))
+        return scripted;
+    return handle->start();
+}
+
+MMRESULT waveInStop(HWAVEIN handle)
+{
+    if (!inputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    handle->stop(false);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInReset(HWAVEIN handle)
+{
+    if (!inputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    handle->stop(true);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInClose(HWAVEIN handle)
+{
+    if (!inputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (handle->hasQueued())
+        return WAVERR_STILLPLAYING;
+    inputs().remove(handle);
+    handle->postNotice(MM_WIM_CLOSE);
+    delete handle;
+    return MMSYSERR_NOERROR;
+}
+
+unsigned waveInGetNumDevs()
+{
+    return currentBackend()->inputDeviceCount();
+}
+
+} // namespace wave

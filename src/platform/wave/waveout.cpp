@@ -1,0 +1,323 @@
+#include "platform/wave/devicecommon.h"
+#include "platform/wave/samplering.h"
+#include "platform/wave/waveapi.h"
+
+#include "framework/noticesink.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+#include <vector>
+
+namespace wave {
+
+// A playback device: this device's worker thread decodes the written buffers into the feed; the
+// backend's thread plays from it. A buffer is done once the device has played its last sample.
+// Every member below the mutex is guarded by it.
+class WaveOutDevice
+{
+public:
+    WaveOutDevice(std::shared_ptr<WaveBackend> backend, std::unique_ptr<acm::Codec> codec, framework::NoticeSink *sink)
+        : m_backend(std::move(backend))
+        , m_codec(std::move(codec))
+        , m_sink(sink)
+        , m_feed(ringCapacity(m_codec->pcmRate()))
+        , m_decoded(std::max<std::size_t>(m_codec->blockFrames(), 2048))
+    {
+        m_partial.reserve(m_codec->blockBytes());
+    }
+
+    ~WaveOutDevice()
+    {
+        if (m_stream)
+            m_stream->stop();
+        {
+            std::lock_guard lock(m_mutex);
+            m_quitting = true;
+        }
+        m_wake.notify_all();
+        if (m_worker.joinable())
+            m_worker.join();
+    }
+
+    MMRESULT open(const DeviceRequest &request)
+    {
+        MMRESULT result = m_backend->openOutput(request, m_feed, m_stream);
+        if (result == MMSYSERR_NOERROR)
+            result = m_stream->start();
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        m_worker = std::thread([this] { run(); });
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveBackend &backend() { return *m_backend; }
+    PlaybackFeed &feed() { return m_feed; }
+
+    MMRESULT write(WAVEHDR *header)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!(header->dwFlags & WHDR_PREPARED))
+                return WAVERR_UNPREPARED;
+            if (header->dwFlags & WHDR_INQUEUE)
+                return WAVERR_STILLPLAYING;
+            if (m_stopped) {
+                if (const MMRESULT result = m_stream->start())
+                    return result;
+                m_stopped = false;
+            }
+            header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+            m_queue.push_back(header);
+            decodeLocked();
+        }
+        m_wake.notify_all();
+        return MMSYSERR_NOERROR;
+    }
+
+    void reset()
+    {
+        std::lock_guard lock(m_mutex);
+        m_stream->stop();
+        m_stopped = true;
+        m_feed.ring().clear();
+        m_feed.resetPlayed();
+        m_decodedTotal = 0;
+        m_frontOffset = 0;
+        m_partial.clear();
+        // Device order: what was being played first, then what was still waiting.
+        for (const Playing &entry : m_playing)
+            complete(entry.header);
+        m_playing.clear();
+        for (WAVEHDR *header : m_queue)
+            complete(header);
+        m_queue.clear();
+    }
+
+    bool hasQueued()
+    {
+        std::lock_guard lock(m_mutex);
+        return !m_queue.empty() || !m_playing.empty();
+    }
+
+    void postNotice(uint32_t message, WAVEHDR *header = nullptr)
+    {
+        if (m_sink)
+            m_sink->post(message, uintptr_t(this), intptr_t(header));
+    }
+
+private:
+    struct Playing
+    {
+        WAVEHDR *header;
+        uint64_t end; // the buffer is played when the device has played this many samples
+    };
+
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_quitting) {
+            m_wake.wait_for(lock, std::chrono::milliseconds(4));
+            if (m_quitting)
+                break;
+            decodeLocked();
+            const uint64_t played = m_feed.played();
+            while (!m_playing.empty() && m_playing.front().end <= played) {
+                complete(m_playing.front().header);
+                m_playing.pop_front();
+            }
+        }
+    }
+
+    // Moves as much of the written sound into the feed as it has room for.
+    void decodeLocked()
+    {
+        const std::size_t frames = m_codec->blockFrames();
+        const std::size_t bytes = m_codec->blockBytes();
+        const std::size_t scratchBlocks = m_decoded.size() / frames;
+        while (!m_queue.empty()) {
+            WAVEHDR *header = m_queue.front();
+            const uint8_t *data = reinterpret_cast<const uint8_t *>(header->lpData);
+            const std::size_t length = header->dwBufferLength;
+            if (length == 0) {
+                m_queue.pop_front();
+                m_playing.push_back(Playing { header, m_decodedTotal });
+                continue;
+            }
+            if (!m_partial.empty()) {
+                const std::size_t take = std::min(bytes - m_partial.size(), length - m_frontOffset);
+                if (m_partial.size() + take == bytes && m_feed.ring().writable() < frames)
+                    return;
+                m_partial.insert(m_partial.end(), data + m_frontOffset, data + m_frontOffset + take);
+                m_frontOffset += take;
+                if (m_partial.size() == bytes) {
+                    playBlocks(m_partial.data(), 1);
+                    m_partial.clear();
+                }
+            }
+            while (length - m_frontOffset >= bytes) {
+                const std::size_t blocks
+                    = std::min({ (length - m_frontOffset) / bytes, m_feed.ring().writable() / frames, scratchBlocks });
+                if (blocks == 0)
+                    return; // the feed is full: go on when the device has played some
+                playBlocks(data + m_frontOffset, blocks);
+                m_frontOffset += blocks * bytes;
+            }
+            // A partial block waits for the rest in the next buffer.
+            m_partial.insert(m_partial.end(), data + m_frontOffset, data + length);
+            m_frontOffset = 0;
+            m_queue.pop_front();
+            m_playing.push_back(Playing { header, m_decodedTotal });
+        }
+    }
+
+    void playBlocks(const uint8_t *data, std::size_t blocks)
+    {
+        const std::size_t samples = blocks * m_codec->blockFrames();
+        m_codec->decode(data, blocks, m_decoded.data());
+        m_feed.ring().write(m_decoded.data(), samples);
+        m_decodedTotal += samples;
+    }
+
+    void complete(WAVEHDR *header)
+    {
+        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        postNotice(MM_WOM_DONE, header);
+    }
+
+    std::shared_ptr<WaveBackend> m_backend;
+    std::unique_ptr<acm::Codec> m_codec;
+    framework::NoticeSink *m_sink;
+    PlaybackFeed m_feed;
+    std::unique_ptr<BackendStream> m_stream;
+    std::thread m_worker;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<WAVEHDR *> m_queue; // written, not yet wholly decoded; the front from m_frontOffset on
+    std::size_t m_frontOffset = 0;
+    std::deque<Playing> m_playing; // decoded, waiting to be heard
+    std::vector<uint8_t> m_partial; // the start of a block whose rest is in a later buffer
+    std::vector<int16_t> m_decoded;
+    uint64_t m_decodedTotal = 0;
+    bool m_stopped = false;
+    bool m_quitting = false;
+};
+
+namespace {
+
+HandleRegistry &outputs()
+{
+    static HandleRegistry registry;
+    return registry;
+}
+
+} // namespace
+
+MMRESULT waveOutOpen(HWAVEOUT *handle, uint32_t deviceId, const TACMWaveFormat *format, framework::NoticeSink *callback,
+    uintptr_t instance, uint32_t flags)
+{
+    (void)instance;
+    if (!handle && !(flags & WAVE_FORMAT_QUERY))
+        return MMSYSERR_INVALPARAM;
+    auto backend = currentBackend();
+    if (const MMRESULT scripted = backend->scriptedResult(WaveOp::OutOpen))
+        return scripted;
+    std::unique_ptr<acm::Codec> codec;
+    DeviceRequest request;
+    if (const MMRESULT result = checkOpen(false, deviceId, format, callback, flags, *backend, codec, request))
+        return result;
+    if (flags & WAVE_FORMAT_QUERY)
+        return MMSYSERR_NOERROR;
+    auto device = std::make_unique<WaveOutDevice>(backend, std::move(codec), callback);
+    if (const MMRESULT result = device->open(request))
+        return result;
+    *handle = device.release();
+    outputs().add(*handle);
+    (*handle)->postNotice(MM_WOM_OPEN);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT result = checkHeader(header, headerSize))
+        return result;
+    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutPrepareHeader))
+        return scripted;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT result = checkHeader(header, headerSize))
+        return result;
+    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutUnprepareHeader))
+        return scripted;
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT result = checkHeader(header, headerSize))
+        return result;
+    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutWrite))
+        return scripted;
+    return handle->write(header);
+}
+
+MMRESULT waveOutReset(HWAVEOUT handle)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    handle->reset();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutClose(HWAVEOUT handle)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (handle->hasQueued())
+        return WAVERR_STILLPLAYING;
+    outputs().remove(handle);
+    handle->postNotice(MM_WOM_CLOSE);
+    delete handle;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutSetVolume(HWAVEOUT handle, uint32_t volume)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    handle->feed().setVolume(volume);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutGetVolume(HWAVEOUT handle, uint32_t *volume)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (!volume)
+        return MMSYSERR_INVALPARAM;
+    *volume = handle->feed().volume();
+    return MMSYSERR_NOERROR;
+}
+
+unsigned waveOutGetNumDevs()
+{
+    return currentBackend()->outputDeviceCount();
+}
+
+} // namespace wave

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <unordered_map>
 #include <vector>
 
@@ -58,6 +59,16 @@ public:
     // Returns the palette; tag() then gives each colour's entry.
     QList<TColor> build(int maxColors)
     {
+        struct Cell
+        {
+            int index;
+            qint64 weight, red, green, blue;
+        };
+        std::vector<Cell> cells;
+        for (int i = 0; i < kCells; ++i)
+            if (m_weight[size_t(i)] > 0)
+                cells.push_back(
+                    Cell { i, m_weight[size_t(i)], m_red[size_t(i)], m_green[size_t(i)], m_blue[size_t(i)] });
         accumulate();
         std::vector<Box> boxes(static_cast<size_t>(maxColors));
         std::vector<double> variance(static_cast<size_t>(maxColors), 0.0);
@@ -100,6 +111,39 @@ public:
                 for (int g = box.g0 + 1; g <= box.g1; ++g)
                     for (int b = box.b0 + 1; b <= box.b1; ++b)
                         m_tag[size_t(cell(r, g, b))] = quint8(k);
+        }
+
+        // A few rounds of k-means over the histogram cells: each cell (by its mean colour) moves
+        // to its nearest entry and each entry to the mean of its cells. Box cuts are axis-aligned;
+        // this pass removes most of the error they leave.
+        for (int round = 0; round < 3; ++round) {
+            std::vector<qint64> sums(size_t(count) * 4, 0);
+            for (const Cell &c : cells) {
+                const int r = int(c.red / c.weight), g = int(c.green / c.weight), b = int(c.blue / c.weight);
+                int best = 0;
+                int bestDistance = INT_MAX;
+                for (int k = 0; k < count; ++k) {
+                    const TColor p = palette[k];
+                    const int dr = r - int(p >> 16 & 0xFF), dg = g - int(p >> 8 & 0xFF), db = b - int(p & 0xFF);
+                    const int distance = dr * dr + dg * dg + db * db;
+                    if (distance < bestDistance) {
+                        bestDistance = distance;
+                        best = k;
+                    }
+                }
+                m_tag[size_t(c.index)] = quint8(best);
+                qint64 *s = &sums[size_t(best) * 4];
+                s[0] += c.weight;
+                s[1] += c.red;
+                s[2] += c.green;
+                s[3] += c.blue;
+            }
+            for (int k = 0; k < count; ++k) {
+                const qint64 *s = &sums[size_t(k) * 4];
+                if (s[0] > 0)
+                    palette[k] = rgbColor(
+                        int((s[1] + s[0] / 2) / s[0]), int((s[2] + s[0] / 2) / s[0]), int((s[3] + s[0] / 2) / s[0]));
+            }
         }
         return palette;
     }

@@ -9,6 +9,7 @@
 #include <QEnterEvent>
 #include <QPalette>
 #include <QSet>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -407,4 +408,17 @@ TEST(LedMouse, EnterAndLeaveFireWithTheLedAsSender)
     QApplication::sendEvent(&led, &leave);
     EXPECT_EQ(log, (QStringList { "enter", "leave" }));
     EXPECT_EQ(recorder.messages(), QStringList { "leave failed" });
+}
+
+TEST(LedMouse, ClickFiresOnClick)
+{
+    TLed led;
+    int clicks = 0;
+    led.OnClick = [&](QObject *sender) {
+        EXPECT_EQ(sender, &led);
+        ++clicks;
+    };
+    QTest::mouseClick(&led, Qt::LeftButton, {}, QPoint(8, 8));
+    QTest::mouseClick(&led, Qt::RightButton, {}, QPoint(8, 8));
+    EXPECT_EQ(clicks, 1);
 }

@@ -548,3 +548,39 @@ TEST(SliderStore, DamagedStoredPicturesAreSkipped)
     framework::readControlProperties([&](framework::TFiler &f) { other.DefineProperties(f); }, stored);
     EXPECT_EQ(other.UserImageSet(), 0);
 }
+
+TEST(SliderPaint, FocusRectangleOnlyWithShowFocusWhileFocused)
+{
+    auto slider = volumeSlider();
+    const QRgb ink = toQColor(clWindowText, slider->palette()).rgb();
+    EXPECT_NE(pixels(*slider).pixel(2, 2), ink);
+    QFocusEvent in(QEvent::FocusIn, Qt::OtherFocusReason);
+    QApplication::sendEvent(slider.get(), &in);
+    EXPECT_EQ(pixels(*slider).pixel(2, 2), ink);
+    slider->setOptions(soShowPoints | soSmooth);
+    EXPECT_NE(pixels(*slider).pixel(2, 2), ink);
+    slider->setOptions(soShowFocus | soSmooth);
+    QFocusEvent out(QEvent::FocusOut, Qt::OtherFocusReason);
+    QApplication::sendEvent(slider.get(), &out);
+    EXPECT_NE(pixels(*slider).pixel(2, 2), ink);
+    // Without soShowPoints no tick is drawn.
+    EXPECT_NE(pixels(*slider).pixel(10, 25), ink);
+}
+
+TEST(SliderMouse, VerticalDragUpwardsRaisesTheValue)
+{
+    auto slider = volumeSlider();
+    slider->setOrientation(soVertical);
+    Counts counts;
+    count(*slider, counts);
+    const QPoint grip = slider->ThumbRect().center();
+    press(*slider, grip);
+    dragTo(*slider, grip - QPoint(0, 30));
+    dragTo(*slider, QPoint(grip.x(), -50));
+    release(*slider, QPoint(grip.x(), -50));
+    EXPECT_EQ(slider->Value(), 100);
+    EXPECT_EQ(slider->ThumbRect().top(), 6);
+    EXPECT_EQ(counts.change, 2);
+    EXPECT_EQ(counts.changed, 1);
+    EXPECT_GT(counts.values.front(), 50);
+}

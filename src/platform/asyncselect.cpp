@@ -118,6 +118,9 @@ void AsyncSelect::handleReadable()
         post(FD_CLOSE);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
         m_read->setEnabled(true);
+    } else if (errno == ENOTCONN) {
+        // A stream socket that is neither connected nor listening polls as hung up. Nothing has
+        // happened to report; a completed connect() or listen() arms reading again.
     } else {
         m_closed = true;
         post(FD_CLOSE, fromErrno(errno));

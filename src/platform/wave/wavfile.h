@@ -29,7 +29,7 @@ public:
 
 private:
     double m_step;
-    double m_time = 0; // position of the next output between the previous and the next input
+    double m_time = 1.0; // position of the next output after the previous input (1: none yet)
     int16_t m_previous = 0;
     bool m_same;
 };

@@ -1,0 +1,131 @@
+#include "platform/acm/acmstream.h"
+#include "platform/acm/formatchoose.h"
+#include "platform/acm/gsmdriver.h"
+
+#include <gtest/gtest.h>
+
+using namespace wave;
+using namespace acm;
+
+namespace {
+
+TACMWaveFormat pcm16(uint32_t rate = 8000)
+{
+    return makeWaveFormat(WAVE_FORMAT_PCM, 1, rate, rate * 2, 2, 16);
+}
+
+TEST(Streams, OpenChecksFormatsFlagsAndRates)
+{
+    const TACMWaveFormat pcm = pcm16();
+    const TACMWaveFormat gsm = GsmDriver::standardFormat();
+    const TACMWaveFormat lh = makeWaveFormat(0x1101, 1, 8000, 600, 12, 16);
+    const TACMWaveFormat pcm11 = pcm16(11025);
+    HACMSTREAM stream = nullptr;
+    EXPECT_EQ(acmStreamOpen(&stream, nullptr, &pcm, &lh, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&stream, nullptr, &pcm, &pcm11, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&stream, nullptr, &pcm, &gsm, nullptr, 0, 0, 0x80), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamOpen(&stream, nullptr, nullptr, &gsm, nullptr, 0, 0, 0), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &pcm, &gsm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY), 0u);
+    ASSERT_EQ(acmStreamOpen(&stream, nullptr, &pcm, &gsm, nullptr, 0, 0, 0), 0u);
+    EXPECT_EQ(acmStreamClose(stream, 1), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamClose(stream, 0), 0u);
+    EXPECT_EQ(acmStreamClose(stream, 0), MMSYSERR_INVALHANDLE);
+}
+
+TEST(Streams, SizesFollowWholeBlocks)
+{
+    const TACMWaveFormat pcm = pcm16();
+    const TACMWaveFormat gsm = GsmDriver::standardFormat();
+    HACMSTREAM stream = nullptr;
+    ASSERT_EQ(acmStreamOpen(&stream, nullptr, &pcm, &gsm, nullptr, 0, 0, 0), 0u);
+    uint32_t size = 0;
+    ASSERT_EQ(acmStreamSize(stream, 2048, &size, ACM_STREAMSIZEF_SOURCE), 0u); // 1024 samples
+    EXPECT_EQ(size, 4u * 65);
+    ASSERT_EQ(acmStreamSize(stream, 130, &size, ACM_STREAMSIZEF_DESTINATION), 0u);
+    EXPECT_EQ(size, 1280u);
+    EXPECT_EQ(acmStreamSize(stream, 1, &size, ACM_STREAMSIZEF_SOURCE), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamSize(stream, 2048, nullptr, 0), MMSYSERR_INVALPARAM);
+    acmStreamClose(stream, 0);
+    EXPECT_EQ(acmStreamSize(stream, 2048, &size, 0), MMSYSERR_INVALHANDLE);
+}
+
+TEST(Streams, HeadersMustBePreparedAndConversionCarriesPartialBlocks)
+{
+    const TACMWaveFormat pcm = pcm16();
+    const TACMWaveFormat gsm = GsmDriver::standardFormat();
+    HACMSTREAM stream = nullptr;
+    ASSERT_EQ(acmStreamOpen(&stream, nullptr, &pcm, &gsm, nullptr, 0, 0, 0), 0u);
+    std::vector<int16_t> source(500, 1000);
+    std::vector<uint8_t> destination(130);
+    ACMSTREAMHEADER header;
+    header.cbStruct = sizeof header;
+    header.pbSrc = reinterpret_cast<uint8_t *>(source.data());
+    header.cbSrcLength = 1000; // 500 samples: one block and 180 samples over
+    header.pbDst = destination.data();
+    header.cbDstLength = 130;
+    EXPECT_EQ(acmStreamConvert(stream, &header, 0), ACMERR_UNPREPARED);
+    EXPECT_EQ(acmStreamUnprepareHeader(stream, &header, 0), ACMERR_UNPREPARED);
+    ACMSTREAMHEADER small = header;
+    small.cbStruct = 8;
+    EXPECT_EQ(acmStreamPrepareHeader(stream, &small, 0), MMSYSERR_INVALPARAM);
+    ASSERT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+    ASSERT_EQ(acmStreamConvert(stream, &header, 0), 0u);
+    EXPECT_EQ(header.cbSrcLengthUsed, 1000u);
+    EXPECT_EQ(header.cbDstLengthUsed, 65u);
+    header.cbSrcLength = 280; // 140 more samples complete the second block
+    ASSERT_EQ(acmStreamConvert(stream, &header, 0), 0u);
+    EXPECT_EQ(header.cbDstLengthUsed, 65u);
+    header.cbSrcLength = 2;
+    ASSERT_EQ(acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_END), 0u);
+    EXPECT_EQ(header.cbDstLengthUsed, 65u); // padded out with silence
+    EXPECT_EQ(acmStreamUnprepareHeader(stream, &header, 0), 0u);
+    EXPECT_EQ(acmStreamClose(stream, 0), 0u);
+}
+
+TEST(FormatChoose, ChecksTheRecordAndNeedsAnInstalledDialog)
+{
+    TACMWaveFormat buffer = makeWaveFormat(WAVE_FORMAT_PCM, 1, 11025, 11025, 1, 8);
+    ACMFORMATCHOOSEA choose;
+    choose.cbStruct = sizeof choose;
+    choose.pwfx = &buffer.format;
+    choose.cbwfx = TACMWaveFormat::kSize;
+    const FormatChooserUi previous = setFormatChooserUi({});
+    EXPECT_EQ(acmFormatChooseA(&choose), MMSYSERR_NODRIVER);
+    EXPECT_EQ(acmFormatChooseA(nullptr), MMSYSERR_INVALPARAM);
+
+    FormatChoiceRequest seen;
+    TACMWaveFormat answer = GsmDriver::standardFormat();
+    MMRESULT result = MMSYSERR_NOERROR;
+    setFormatChooserUi([&](const FormatChoiceRequest &request, TACMWaveFormat &chosen) {
+        seen = request;
+        chosen = answer;
+        return result;
+    });
+    ACMFORMATCHOOSEA badStyle = choose;
+    badStyle.fdwStyle = 0x1000;
+    EXPECT_EQ(acmFormatChooseA(&badStyle), MMSYSERR_INVALFLAG);
+
+    choose.fdwStyle = ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT;
+    ASSERT_EQ(acmFormatChooseA(&choose), 0u);
+    ASSERT_TRUE(seen.initial.has_value());
+    EXPECT_EQ(seen.initial->format.nSamplesPerSec, 11025u);
+    EXPECT_EQ(std::memcmp(&buffer, &answer, 20), 0);
+    EXPECT_STREQ(choose.szFormatTag, "GSM 6.10");
+
+    // A buffer too small for the chosen format's extra bytes is not written past its end.
+    TACMWaveFormat small = makeWaveFormat(WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8);
+    choose.pwfx = &small.format;
+    choose.cbwfx = 18;
+    choose.fdwStyle = 0;
+    EXPECT_EQ(acmFormatChooseA(&choose), ACMERR_NOTPOSSIBLE);
+    EXPECT_FALSE(seen.initial.has_value());
+    EXPECT_EQ(small.format.wFormatTag, WAVE_FORMAT_PCM);
+
+    result = ACMERR_CANCELED;
+    choose.pwfx = &buffer.format;
+    choose.cbwfx = TACMWaveFormat::kSize;
+    EXPECT_EQ(acmFormatChooseA(&choose), ACMERR_CANCELED);
+    setFormatChooserUi(previous);
+}
+
+} // namespace

@@ -268,6 +268,25 @@ TEST(SockBaseChunks, LargeTransfersArriveWholeInBothDirections)
     EXPECT_EQ(server.received(), outbound);
 }
 
+TEST(SockBaseChunks, KeepSendPositionSendsFromBytesSentAndKeepsTheData)
+{
+    LoopbackServer server;
+    TSockBase sock;
+    connectBounded(sock, server.port());
+    ASSERT_TRUE(server.acceptClient());
+    ASSERT_EQ(sock.BytesSent(), 0u);
+    const QByteArray data = pattern(40000);
+    sock.setKeepSendPosition(true);
+    sock.OutgoingData().write(data);
+    sock.OutgoingData().setPosition(0);
+    sock.DispatchSocketMessage(TSockBase::WriteChunkMessage, 0, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return sock.SendDone(); }, 3000));
+    EXPECT_EQ(sock.BytesSent(), 40000u);
+    EXPECT_EQ(sock.OutgoingData().bytes(), data);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.received().size() >= data.size(); }, 3000));
+    EXPECT_EQ(server.received(), data);
+}
+
 TEST(SockBaseAccept, AcceptsIncomingConnectionsAndIgnoresTheirNotices)
 {
     testsupport::ListenSock listener;

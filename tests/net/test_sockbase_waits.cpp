@@ -173,6 +173,19 @@ TEST(SockBaseDataWaits, CancelEndsReadLnAndStaysSet)
     EXPECT_TRUE(raised.abort);
     EXPECT_TRUE(sock.CancelRequested());
     EXPECT_EQ(sock.IncomingData().bytes(), QByteArray("no line end"));
+
+    // The next read under the standing cancel switches the notices off and fires OnAborted.
+    int aborted = 0;
+    int arrivals = 0;
+    sock.OnAborted = [&](QObject *) { ++aborted; };
+    sock.OnDataArrived = [&](QObject *) { ++arrivals; };
+    server.send(QByteArray(", more"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return aborted == 1; }, 3000));
+    EXPECT_EQ(sock.IncomingData().bytes(), QByteArray("no line end, more"));
+    server.send(QByteArray(" unheard"));
+    testsupport::serveEvents(100);
+    EXPECT_EQ(arrivals, 1);
+    EXPECT_EQ(aborted, 1);
 }
 
 TEST(SockBaseDataWaits, ALineAfterAZeroByteIsNotFound)

@@ -108,6 +108,19 @@ TEST(ThreadTimer, ExceptionInOnTimerIsReportedWithTheTimerAsSenderAndTicksGoOn)
     }
 }
 
+TEST(ThreadTimer, APeriodTheSystemRefusesRaisesNoTimer)
+{
+    TThreadTimer timer;
+    timer.setOnTimer([](QObject *) {});
+    try {
+        timer.setInterval(0x80000000u); // beyond the window timer's range
+        ADD_FAILURE() << "no exception";
+    } catch (const framework::Exception &error) {
+        EXPECT_EQ(error.message(), QStringLiteral("No Timer"));
+    }
+    EXPECT_FALSE(timer.isArmed());
+}
+
 TEST(ThreadTimer, DestroyedWhileArmedTicksNoMore)
 {
     int ticks = 0;

@@ -18,6 +18,12 @@ constexpr unsigned kHashSlots = 17777;
 // The encoder starts over once this code is assigned, before the width would pass 12 bits.
 constexpr unsigned kResetCode = 4094;
 
+std::vector<std::unique_ptr<Encoder::Slots>> &freeTables()
+{
+    thread_local std::vector<std::unique_ptr<Encoder::Slots>> tables;
+    return tables;
+}
+
 inline quint64 load64(const uchar *p)
 {
     quint64 v;
@@ -151,11 +157,24 @@ DecodeResult decode(
 Encoder::Encoder(int codeSize)
     : m_codeSize(codeSize)
     , m_clear(1u << codeSize)
-    , m_slots(kHashSlots, 0)
 {
+    if (!freeTables().empty()) {
+        m_table = std::move(freeTables().back());
+        freeTables().pop_back();
+    } else {
+        m_table = std::make_unique<Slots>();
+        m_table->entries.assign(kHashSlots, 0);
+    }
     m_out.resize(4096);
     resetTable();
     putCode(m_clear);
+}
+
+Encoder::~Encoder()
+{
+    // Only a few tables are kept: one per encoder alive at the same time on this thread.
+    if (freeTables().size() < 4)
+        freeTables().push_back(std::move(m_table));
 }
 
 void Encoder::resetTable()
@@ -163,10 +182,9 @@ void Encoder::resetTable()
     m_width = m_codeSize + 1;
     m_next = m_clear + 2;
     // Slots of older generations count as empty, so nothing needs clearing.
-    ++m_generation;
-    if (m_generation == 0) {
-        std::fill(m_slots.begin(), m_slots.end(), 0);
-        m_generation = 1;
+    if (++m_table->generation == 0) {
+        std::fill(m_table->entries.begin(), m_table->entries.end(), 0);
+        m_table->generation = 1;
     }
 }
 
@@ -188,8 +206,8 @@ void Encoder::putCode(unsigned code)
 void Encoder::write(const uchar *pixels, qint64 count)
 {
     qint64 i = 0;
-    quint64 gen = quint64(m_generation) << 32;
-    quint64 *hashTable = m_slots.data();
+    quint64 gen = quint64(m_table->generation) << 32;
+    quint64 *hashTable = m_table->entries.data();
     int prefix = m_prefix;
     for (; i < count; ++i) {
         const unsigned pixel = pixels[i];
@@ -199,7 +217,9 @@ void Encoder::write(const uchar *pixels, qint64 count)
         }
         const quint32 key = quint32(prefix) << 8 | pixel;
         const quint64 wanted = gen | quint64(key) << 12;
-        unsigned h = unsigned((quint64(key * 2654435761u) * kHashSlots) >> 32);
+        // Fibonacci hashing to 14 bits: one multiply on the critical path. Home slots lie in the
+        // first 16384; probing runs on through all 17777 and wraps.
+        unsigned h = (key * 0x9E3779B1u) >> 18;
         for (;;) {
             const quint64 slot = hashTable[h];
             if ((slot & ~quint64(0xFFF)) == wanted) {
@@ -219,7 +239,7 @@ void Encoder::write(const uchar *pixels, qint64 count)
             putCode(pixel);
             putCode(m_clear);
             resetTable();
-            gen = quint64(m_generation) << 32;
+            gen = quint64(m_table->generation) << 32;
             prefix = -1;
         } else {
             prefix = int(pixel);

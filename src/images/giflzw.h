@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace images::lzw {
@@ -35,7 +36,17 @@ DecodeResult decode(
 class Encoder
 {
 public:
+    // The string table's hash slots, tagged with the generation of the table that filled them,
+    // so starting over (or a new frame) needs no clearing. Reused between encoders of a thread.
+    struct Slots
+    {
+        std::vector<quint64> entries;
+        quint32 generation = 0;
+    };
     explicit Encoder(int codeSize);
+    ~Encoder();
+    Encoder(const Encoder &) = delete;
+    Encoder &operator=(const Encoder &) = delete;
     void write(const uchar *pixels, qint64 count);
     // Writes the last code and the end code; returns the packed bytes.
     QByteArray finish();
@@ -49,8 +60,7 @@ private:
     int m_width;
     unsigned m_next;
     int m_prefix = -1;
-    quint32 m_generation = 1;
-    std::vector<quint64> m_slots;
+    std::unique_ptr<Slots> m_table;
     QByteArray m_out;
     qsizetype m_outSize = 0;
     quint64 m_bits = 0;

@@ -1,0 +1,7 @@
+# Extra libraries of the benchmark programs; each area appends its own lines.
+
+# GIF codec against giflib.
+if(TARGET bench_gif)
+    find_package(GIF REQUIRED)
+    target_link_libraries(bench_gif PRIVATE tobrel_images GIF::GIF)
+endif()

@@ -94,8 +94,10 @@ public:
     // not touch the socket, window or timer.
     void QueryLocalAddress(QString &Address);
 
-    // Accepts one incoming connection on the (listening) socket; returns the new handle, whose
-    // notices stay with this component's window. The peer's address goes into RemoteAddress().
+    // Waits for an incoming connection on the (listening) socket and accepts it; returns the new
+    // handle, owned by the caller. Its inherited notices reach this component's window, which
+    // ignores them: select it elsewhere to hear from it. The peer's address goes into
+    // RemoteAddress().
     virtual uint16_t Accept();
     // Resolves Host (or ViaHost) and connects to Port (or ViaPort), waiting for the connection.
     virtual void Connect();

@@ -78,16 +78,16 @@ qint64 firstTickAfterChange(uint32_t interval, uint32_t changedTo, int changeAft
 
 TEST(ThreadTimer, SettingTheSameIntervalDoesNotRestartTheCount)
 {
-    // A restart at 300 ms would put the first tick at 900 ms or later.
-    const qint64 tick = firstTickAfterChange(600, 600, 300);
-    EXPECT_GE(tick, 590);
-    EXPECT_LT(tick, 900);
+    // A restart at 500 ms would put the first tick at 1500 ms or later.
+    const qint64 tick = firstTickAfterChange(1000, 1000, 500);
+    EXPECT_GE(tick, 990);
+    EXPECT_LT(tick, 1500);
 }
 
 TEST(ThreadTimer, SettingANewIntervalRestartsTheCount)
 {
-    const qint64 tick = firstTickAfterChange(600, 601, 300);
-    EXPECT_GE(tick, 900);
+    const qint64 tick = firstTickAfterChange(1000, 1001, 500);
+    EXPECT_GE(tick, 1500);
 }
 
 TEST(ThreadTimer, ExceptionInOnTimerIsReportedWithTheTimerAsSenderAndTicksGoOn)

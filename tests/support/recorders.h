@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/application.h"
+#include "support/printers.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,0 +1,124 @@
+#include "call/syncrandom.h"
+#include "call/telefoon.h"
+
+#include "audio/soundconverter.h"
+#include "audio/soundin.h"
+#include "audio/soundout.h"
+#include "framework/application.h"
+#include "framework/exception.h"
+#include "net/udpsock.h"
+#include "platform/wave/waveapi.h"
+
+#include <memory>
+
+namespace call {
+
+namespace {
+constexpr uint32_t kSyncThreshold = 20;
+constexpr uint32_t kSyncRange = 1200;
+const QString kSoundStart = QStringLiteral("soundstart");
+} // namespace
+
+void TTelefoon::OpenAudio()
+{
+    wave::TACMWaveFormat format {};
+    if (m_userChosenCodec) {
+        // The chooser lives only for its dialog.
+        const auto chooser = std::make_unique<audio::TACMConvertor>(this);
+        if (!chooser->ChooseFormat(format, false)) {
+            m_audioActive = false;
+            return;
+        }
+    } else {
+        const std::optional<wave::TACMWaveFormat> table = codecFormat(uint8_t(m_connection));
+        if (!table) {
+            m_audioActive = false;
+            reportDeviceOpenError(
+                QStringLiteral("Unknown codec number %1: no audio device was opened").arg(uint8_t(m_connection)));
+            return;
+        }
+        format = *table;
+    }
+    m_capture->setBufferSize(call::captureBufferSize(format.format));
+    try {
+        m_playback->Open(format);
+        m_capture->Open(format);
+        if (OnAudioDeviceOpen)
+            OnAudioDeviceOpen(this, kSoundStart);
+    } catch (...) {
+        const QString message = framework::exceptionMessage(std::current_exception());
+        m_audioActive = false;
+        m_capture->Close();
+        m_playback->Close();
+        reportDeviceOpenError(message);
+    }
+}
+
+void TTelefoon::reportDeviceOpenError(const QString &message)
+{
+    if (OnDeviceOpenError)
+        OnDeviceOpenError(this, message);
+    else
+        framework::ShowMessage(message);
+}
+
+void TTelefoon::CloseAudio()
+{
+    m_capture->Close();
+    m_playback->Close();
+}
+
+uint32_t TTelefoon::captureBufferSize() const
+{
+    return m_capture->BufferSize();
+}
+
+void TTelefoon::CaptureBufferFull(const void *data, int size)
+{
+    // An empty buffer (one handed back when the device stops) carries no sound to send.
+    if (size <= 0 || !data)
+        return;
+    framework::MemoryStream stream;
+    stream.write(data, size);
+    if (m_mute)
+        return;
+    const uint32_t draw = SyncRandom::draw(kSyncRange);
+    if (draw > kSyncThreshold || !m_autoSynchronise)
+        m_udp->SendStream(stream);
+}
+
+void TTelefoon::PlayVoice(const framework::MemoryStream &stream)
+{
+    const uint32_t draw = SyncRandom::draw(kSyncRange);
+    if (draw > kSyncThreshold || !m_autoSynchronise)
+        m_playback->Play(stream.data(), int(stream.size()));
+}
+
+void TTelefoon::setVolume(int volume)
+{
+    if (!m_audioActive)
+        return;
+    m_lastVolume = volume;
+    uint32_t word = 0; // 0 silences both channels
+    if (volume != 0) {
+        const uint32_t x = uint32_t(volume) * 655u - 1u;
+        word = x + x * 65536u;
+    }
+    wave::waveOutSetVolume(m_playback->DeviceHandle(), word);
+}
+
+int TTelefoon::Volume() const
+{
+    if (!m_audioActive)
+        return m_lastVolume;
+    uint32_t word = 0;
+    if (wave::waveOutGetVolume(m_playback->DeviceHandle(), &word) != 0)
+        return 0;
+    const int32_t signedWord = int32_t(word);
+    int32_t right = signedWord / 65536;
+    if (signedWord < 0)
+        right += 65536;
+    return right / 655;
+}
+
+} // namespace call

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "peeroptions.h"
+
+#include <QObject>
+#include <QTextStream>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace call {
+class TTelefoon;
+}
+
+namespace peer {
+
+// The headless intercom: one call component, its events printed one line each, a clean hang-up
+// on SIGINT/SIGTERM or when the duration runs out. GUI (main) thread only.
+class Peer : public QObject
+{
+    Q_OBJECT
+
+public:
+    Peer(const PeerOptions &options, QTextStream &out);
+    ~Peer() override;
+
+    // Applies the options, places the call or ping asked for, arms the duration. False (with the
+    // reason printed) when the peer cannot run.
+    bool start();
+    // Hangs up if a call runs, lets the farewell go out, then quits the event loop.
+    void finish();
+
+private:
+    void line(const QString &text);
+    void installSignalHandlers();
+
+    PeerOptions m_options;
+    QTextStream &m_out;
+    std::unique_ptr<call::TTelefoon> m_phone;
+    std::unique_ptr<QSocketNotifier> m_signals;
+    bool m_finishing = false;
+};
+
+} // namespace peer

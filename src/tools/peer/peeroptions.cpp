@@ -1,0 +1,134 @@
+#include "peeroptions.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+namespace peer {
+
+namespace {
+
+const char *const kDescription
+    = "A headless Tobrel intercom endpoint. It listens for calls on a UDP port and answers them by\n"
+      "itself, or places a call, using the default sound devices or WAV files, and prints one line\n"
+      "per event. Ctrl-C (or --duration) hangs up cleanly and exits.";
+
+bool parseNumber(const QString &text, int low, int high, int &value)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    value = number;
+    return true;
+}
+
+} // namespace
+
+std::optional<call::Tverbinding> codecByName(const QString &name)
+{
+    const QString key = name.toLower();
+    if (key == QLatin1String("gsm610") || key == QLatin1String("gsm"))
+        return call::Tverbinding::GSM610;
+    if (key == QLatin1String("pcm8"))
+        return call::Tverbinding::PCM8;
+    if (key == QLatin1String("pcm11"))
+        return call::Tverbinding::PCM11;
+    if (key == QLatin1String("pcm22"))
+        return call::Tverbinding::PCM22;
+    if (key == QLatin1String("lh4"))
+        return call::Tverbinding::LERNOUT4;
+    if (key == QLatin1String("lh8"))
+        return call::Tverbinding::LERNOUT8;
+    return std::nullopt;
+}
+
+ParseResult parsePeerOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    const QCommandLineOption help({ "h", "help" }, "Show this help and exit.");
+    const QCommandLineOption port("port", "Local UDP port for calls (default 49217).", "n", "49217");
+    const QCommandLineOption remotePort(
+        "remote-port", "UDP port of the other side for a placed call (default: the same as --port).", "n");
+    const QCommandLineOption pingPort("ping-port", "Local UDP port for pings (default 8001).", "n", "8001");
+    const QCommandLineOption callTo("call", "Call this address (dotted IPv4 or host name) at start.", "address");
+    const QCommandLineOption ping("ping", "Ask whether a copy answers at this address, on its ping port.", "address");
+    const QCommandLineOption codec("codec",
+        "Codec of a placed call: gsm610 (default), pcm8, pcm11, pcm22, lh4, lh8. The side that is called "
+        "adopts it.",
+        "name", "gsm610");
+    const QCommandLineOption input("input", "Use this WAV file as the microphone.", "file.wav");
+    const QCommandLineOption output("output", "Write what is played to this WAV file.", "file.wav");
+    const QCommandLineOption localIp(
+        "local-ip", "Address announced in call requests (default: the first local interface address).", "address");
+    const QCommandLineOption mute("mute", "Listen only: never send this side's sound (half duplex).");
+    const QCommandLineOption noAnswer("no-answer", "Do not answer calls (show them only).");
+    const QCommandLineOption duration("duration", "Hang up and exit after this many seconds.", "seconds");
+    const QCommandLineOption wait("wait", "Seconds a placed call waits for an answer (default 15).", "seconds", "15");
+    const QCommandLineOption volume("volume", "Speaker volume during calls, 1 to 100.", "n");
+    parser.addOptions({ help, port, remotePort, pingPort, callTo, ping, codec, input, output, localIp, mute, noAnswer,
+        duration, wait, volume });
+
+    ParseResult result;
+    if (!parser.parse(arguments)) {
+        result.message = parser.errorText() + QStringLiteral("\nTry --help.");
+        result.exitCode = 2;
+        return result;
+    }
+    if (parser.isSet(help)) {
+        result.message = parser.helpText();
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        result.message
+            = QStringLiteral("Unexpected argument '%1'. Try --help.").arg(parser.positionalArguments().first());
+        result.exitCode = 2;
+        return result;
+    }
+
+    PeerOptions options;
+    auto refuse = [&](const QString &why) {
+        result.message = why + QStringLiteral(" Try --help.");
+        result.exitCode = 2;
+        return result;
+    };
+    if (!parseNumber(parser.value(port), 1, 65535, options.port))
+        return refuse(QStringLiteral("--port must be a number from 1 to 65535."));
+    options.remotePort = options.port;
+    if (parser.isSet(remotePort) && !parseNumber(parser.value(remotePort), 1, 65535, options.remotePort))
+        return refuse(QStringLiteral("--remote-port must be a number from 1 to 65535."));
+    if (!parseNumber(parser.value(pingPort), 1, 65535, options.pingPort))
+        return refuse(QStringLiteral("--ping-port must be a number from 1 to 65535."));
+    if (options.pingPort == options.port)
+        return refuse(QStringLiteral("--ping-port must differ from --port."));
+    const std::optional<call::Tverbinding> chosen = codecByName(parser.value(codec));
+    if (!chosen)
+        return refuse(QStringLiteral("Unknown codec '%1'.").arg(parser.value(codec)));
+    options.codec = *chosen;
+    options.callAddress = parser.value(callTo).trimmed();
+    if (parser.isSet(callTo) && options.callAddress.isEmpty())
+        return refuse(QStringLiteral("--call needs an address."));
+    options.pingAddress = parser.value(ping).trimmed();
+    options.inputWav = parser.value(input);
+    if (parser.isSet(input) && !QFileInfo(options.inputWav).isReadable())
+        return refuse(QStringLiteral("Cannot read the input file '%1'.").arg(options.inputWav));
+    options.outputWav = parser.value(output);
+    if (parser.isSet(output) && options.outputWav.isEmpty())
+        return refuse(QStringLiteral("--output needs a file name."));
+    if (options.inputWav.isEmpty() != options.outputWav.isEmpty())
+        return refuse(
+            QStringLiteral("--input and --output go together: the sound card is used for both or for neither."));
+    options.localIp = parser.value(localIp).trimmed();
+    options.mute = parser.isSet(mute);
+    options.autoAnswer = !parser.isSet(noAnswer);
+    if (parser.isSet(duration) && !parseNumber(parser.value(duration), 1, 86400 * 365, options.durationSeconds))
+        return refuse(QStringLiteral("--duration must be a whole number of seconds, at least 1."));
+    if (!parseNumber(parser.value(wait), 1, 3600, options.waitSeconds))
+        return refuse(QStringLiteral("--wait must be a number of seconds from 1 to 3600."));
+    if (parser.isSet(volume) && !parseNumber(parser.value(volume), 1, 100, options.volume))
+        return refuse(QStringLiteral("--volume must be a number from 1 to 100."));
+    result.options = options;
+    return result;
+}
+
+} // namespace peer

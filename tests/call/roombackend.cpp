@@ -1,0 +1,196 @@
+#include "roombackend.h"
+
+#include "platform/wave/samplering.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace testsupport {
+
+struct RoomBackend::Device
+{
+    bool input = true;
+    uint32_t rate = 8000;
+    double tone = 0;
+    uint64_t position = 0;
+    bool running = false;
+    bool closed = false;
+    wave::CaptureFeed *capture = nullptr;
+    wave::PlaybackFeed *playback = nullptr;
+    std::vector<int16_t> recorded;
+};
+
+namespace {
+
+class RoomStream : public wave::BackendStream
+{
+public:
+    RoomStream(std::mutex &mutex, RoomBackend::Device &device)
+        : m_mutex(mutex)
+        , m_device(device)
+    { }
+    ~RoomStream() override { stop(); }
+    wave::MMRESULT start() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_device.running = true;
+        return wave::MMSYSERR_NOERROR;
+    }
+    void stop() noexcept override
+    {
+        std::lock_guard lock(m_mutex);
+        m_device.running = false;
+        m_device.closed = true;
+    }
+
+private:
+    std::mutex &m_mutex;
+    RoomBackend::Device &m_device;
+};
+
+constexpr int kTickMs = 10;
+
+} // namespace
+
+RoomBackend::RoomBackend(std::vector<double> inputTones)
+    : m_tones(std::move(inputTones))
+{
+    m_clock = std::thread([this] { run(); });
+}
+
+RoomBackend::~RoomBackend()
+{
+    m_stop = true;
+    m_clock.join();
+}
+
+wave::MMRESULT RoomBackend::openInput(
+    const wave::DeviceRequest &request, wave::CaptureFeed &feed, std::unique_ptr<wave::BackendStream> &stream)
+{
+    std::lock_guard lock(m_mutex);
+    auto device = std::make_unique<Device>();
+    device->input = true;
+    device->rate = request.pcmRate;
+    device->capture = &feed;
+    const std::size_t index = countInputsLocked();
+    device->tone = index < m_tones.size() ? m_tones[index] : 0;
+    stream = std::make_unique<RoomStream>(m_mutex, *device);
+    m_devices.push_back(std::move(device));
+    m_opens.push_back(request);
+    return wave::MMSYSERR_NOERROR;
+}
+
+wave::MMRESULT RoomBackend::openOutput(
+    const wave::DeviceRequest &request, wave::PlaybackFeed &feed, std::unique_ptr<wave::BackendStream> &stream)
+{
+    std::lock_guard lock(m_mutex);
+    auto device = std::make_unique<Device>();
+    device->input = false;
+    device->rate = request.pcmRate;
+    device->playback = &feed;
+    stream = std::make_unique<RoomStream>(m_mutex, *device);
+    m_devices.push_back(std::move(device));
+    m_opens.push_back(request);
+    return wave::MMSYSERR_NOERROR;
+}
+
+std::size_t RoomBackend::countInputsLocked() const
+{
+    std::size_t n = 0;
+    for (const auto &device : m_devices)
+        n += device->input;
+    return n;
+}
+
+std::size_t RoomBackend::inputCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return countInputsLocked();
+}
+
+std::size_t RoomBackend::outputCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_devices.size() - countInputsLocked();
+}
+
+std::vector<wave::DeviceRequest> RoomBackend::opens() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_opens;
+}
+
+const RoomBackend::Device *RoomBackend::outputLocked(std::size_t output) const
+{
+    std::size_t n = 0;
+    for (const auto &device : m_devices) {
+        if (device->input)
+            continue;
+        if (n++ == output)
+            return device.get();
+    }
+    return nullptr;
+}
+
+std::vector<int16_t> RoomBackend::recording(std::size_t output) const
+{
+    std::lock_guard lock(m_mutex);
+    const Device *device = outputLocked(output);
+    return device ? device->recorded : std::vector<int16_t> {};
+}
+
+uint32_t RoomBackend::outputRate(std::size_t output) const
+{
+    std::lock_guard lock(m_mutex);
+    const Device *device = outputLocked(output);
+    return device ? device->rate : 0;
+}
+
+void RoomBackend::run()
+{
+    using Clock = std::chrono::steady_clock;
+    auto next = Clock::now();
+    std::vector<int16_t> block;
+    while (!m_stop) {
+        next += std::chrono::milliseconds(kTickMs);
+        std::this_thread::sleep_until(next);
+        std::lock_guard lock(m_mutex);
+        for (const auto &device : m_devices) {
+            if (!device->running || device->closed)
+                continue;
+            const std::size_t count = device->rate * kTickMs / 1000;
+            block.resize(count);
+            if (device->input) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    const double t = double(device->position++) / device->rate;
+                    block[i] = int16_t(std::lround(8000.0 * std::sin(2 * M_PI * device->tone * t)));
+                }
+                device->capture->push(block.data(), count);
+            } else {
+                device->playback->pull(block.data(), count);
+                device->recorded.insert(device->recorded.end(), block.begin(), block.end());
+            }
+        }
+    }
+}
+
+double toneShare(const std::vector<int16_t> &samples, double frequency, uint32_t rate)
+{
+    if (samples.empty() || rate == 0)
+        return 0;
+    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
+    double s1 = 0, s2 = 0, total = 0;
+    for (int16_t sample : samples) {
+        const double s = sample + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s;
+        total += double(sample) * sample;
+    }
+    if (total <= 0)
+        return 0;
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    // A pure tone of n samples puts n^2/4 * A^2 into the filter and n * A^2 / 2 into the total.
+    return power / (total * samples.size() / 2.0);
+}
+
+} // namespace testsupport

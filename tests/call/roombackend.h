@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/wave/backend.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// A wave backend with any number of devices, clocked in real time: each input plays a sine tone
+// (the n-th input opened gets the n-th frequency of the list) and each output is recorded. Lets
+// two call components in one process talk and hear each other. Thread-safe.
+class RoomBackend : public wave::WaveBackend
+{
+public:
+    explicit RoomBackend(std::vector<double> inputTones);
+    ~RoomBackend() override;
+
+    QString name() const override { return QStringLiteral("room"); }
+    unsigned inputDeviceCount() override { return 1; }
+    unsigned outputDeviceCount() override { return 1; }
+    wave::MMRESULT openInput(const wave::DeviceRequest &request, wave::CaptureFeed &feed,
+        std::unique_ptr<wave::BackendStream> &stream) override;
+    wave::MMRESULT openOutput(const wave::DeviceRequest &request, wave::PlaybackFeed &feed,
+        std::unique_ptr<wave::BackendStream> &stream) override;
+
+    // What the n-th output opened has played so far (silence included), at its device rate.
+    std::vector<int16_t> recording(std::size_t output) const;
+    uint32_t outputRate(std::size_t output) const;
+    std::size_t outputCount() const;
+    std::size_t inputCount() const;
+    std::vector<wave::DeviceRequest> opens() const;
+
+    struct Device; // internal
+
+private:
+    void run();
+    std::size_t countInputsLocked() const;
+    const Device *outputLocked(std::size_t output) const;
+
+    mutable std::mutex m_mutex;
+    std::vector<double> m_tones;
+    std::vector<std::unique_ptr<Device>> m_devices;
+    std::vector<wave::DeviceRequest> m_opens;
+    std::atomic<bool> m_stop { false };
+    std::thread m_clock;
+};
+
+// The power of a frequency in samples relative to their total power (0..1), by the Goertzel
+// filter: near 1 for a clean tone of that frequency, near 0 when it is absent.
+double toneShare(const std::vector<int16_t> &samples, double frequency, uint32_t rate);
+
+} // namespace testsupport

@@ -1,0 +1,232 @@
+#include "callfixture.h"
+
+#include "audio/soundout.h"
+#include "framework/timer.h"
+#include "net/udpsock.h"
+
+#include <gtest/gtest.h>
+
+using call::Tverbinding;
+using testsupport::serveEvents;
+using testsupport::TwoSides;
+using testsupport::waitUntil;
+
+namespace {
+
+// The tail of what an output played, once the call has run for a while.
+std::vector<int16_t> lastSecond(const std::vector<int16_t> &recording, uint32_t rate)
+{
+    const std::size_t n = std::min<std::size_t>(recording.size(), rate);
+    return std::vector<int16_t>(recording.end() - long(n), recording.end());
+}
+
+void expectEachHearsTheOther(TwoSides &call)
+{
+    serveEvents(1500);
+    ASSERT_EQ(call.room->outputCount(), 2u);
+    const uint32_t rateA = call.room->outputRate(0);
+    const uint32_t rateB = call.room->outputRate(1);
+    const auto heardByA = lastSecond(call.room->recording(0), rateA);
+    const auto heardByB = lastSecond(call.room->recording(1), rateB);
+    EXPECT_GT(testsupport::toneShare(heardByA, 1000, rateA), 0.5) << "A hears B's tone";
+    EXPECT_LT(testsupport::toneShare(heardByA, 440, rateA), 0.05) << "A does not hear itself";
+    EXPECT_GT(testsupport::toneShare(heardByB, 440, rateB), 0.5) << "B hears A's tone";
+    EXPECT_LT(testsupport::toneShare(heardByB, 1000, rateB), 0.05);
+}
+
+class CallCodec : public ::testing::TestWithParam<Tverbinding>
+{
+};
+
+} // namespace
+
+TEST_P(CallCodec, SetUpAdoptsTheCallersSettingsCarriesVoiceBothWaysAndHangsUpWithAnEcho)
+{
+    TwoSides call;
+    call.a->phone.setConnection(GetParam());
+    call.a->phone.CallTo("127.0.0.1");
+    EXPECT_TRUE(call.a->phone.Calling());
+    EXPECT_TRUE(call.a->phone.AudioActive());
+    EXPECT_TRUE(call.a->phone.noAnswerTimer().Enabled());
+    ASSERT_TRUE(call.a->waitFor("Accepted"));
+
+    EXPECT_EQ(call.a->events, (QStringList { "AudioOpen: soundstart", "Accepted: Connected" }));
+    EXPECT_FALSE(call.a->phone.noAnswerTimer().Enabled());
+    const QString request = QStringLiteral("I127.0.0.1P%1V%2ZF").arg(call.portA).arg(int(GetParam()));
+    EXPECT_EQ(call.b->events, (QStringList { "AudioOpen: soundstart", "Called: " + request }));
+    EXPECT_EQ(call.b->calledSender, &call.b->phone.voiceSocket());
+    EXPECT_EQ(call.b->phone.Remote_IP(), "127.0.0.1");
+    EXPECT_EQ(call.b->phone.Remote_Port(), call.portA);
+    EXPECT_EQ(call.b->phone.Connection(), GetParam());
+    EXPECT_TRUE(call.b->phone.AudioActive());
+    EXPECT_FALSE(call.b->phone.Calling());
+    EXPECT_EQ(call.b->phone.voiceSocket().RemotePort(), call.portA);
+
+    expectEachHearsTheOther(call);
+
+    call.a->events.clear();
+    call.b->events.clear();
+    call.a->phone.setCalling(false);
+    EXPECT_FALSE(call.a->phone.AudioActive());
+    EXPECT_EQ(call.a->events, QStringList { "Ended: ~Connection ended.@" });
+    ASSERT_TRUE(call.a->waitFor("Ended: Connection ended."));
+    ASSERT_TRUE(call.b->waitFor("Ended", 2));
+    serveEvents(100);
+    EXPECT_EQ(call.a->events, (QStringList { "Ended: ~Connection ended.@", "Ended: Connection ended." }));
+    EXPECT_EQ(call.b->events, (QStringList { "Ended: ~Connection ended.@", "Ended: Connection ended." }));
+    EXPECT_FALSE(call.b->phone.AudioActive());
+    EXPECT_TRUE(call.errors.messages().isEmpty()) << call.errors.messages().join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, CallCodec, ::testing::Values(Tverbinding::GSM610, Tverbinding::PCM8),
+    [](const auto &info) { return info.param == Tverbinding::GSM610 ? "GSM610" : "PCM8"; });
+
+TEST(Call, MuteStopsSendingButReceivedVoiceStillPlays)
+{
+    TwoSides call;
+    call.a->phone.setConnection(Tverbinding::PCM8);
+    call.a->phone.setMute(true);
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.a->waitFor("Accepted"));
+    serveEvents(1500);
+    const auto heardByA = lastSecond(call.room->recording(0), 8000);
+    const auto heardByB = lastSecond(call.room->recording(1), 8000);
+    EXPECT_GT(testsupport::toneShare(heardByA, 1000, 8000), 0.5);
+    EXPECT_LT(testsupport::toneShare(heardByB, 440, 8000), 0.01);
+}
+
+TEST(Call, NoAnswerEndsTheCallAndARingingCalleeHearsTheEnd)
+{
+    TwoSides call;
+    call.b->phone.setAuto_Answer(false);
+    call.a->phone.setWaitForconnectionTime(1);
+    EXPECT_EQ(call.a->phone.WaitForconnectionTime(), 1);
+    EXPECT_EQ(call.a->phone.noAnswerTimer().Interval(), 1000u);
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.b->waitFor("Called"));
+    EXPECT_FALSE(call.b->phone.AudioActive()) << "ringing";
+    ASSERT_TRUE(call.a->waitFor("NoResponce", 1, 4000));
+    EXPECT_EQ(call.a->events,
+        (QStringList { "AudioOpen: soundstart", "Ended: ~Connection ended.@", "NoResponce: no responce" }));
+    EXPECT_EQ(call.a->noResponceSender, &call.a->phone.noAnswerTimer());
+    EXPECT_FALSE(call.a->phone.Calling());
+    EXPECT_FALSE(call.a->phone.AudioActive());
+    ASSERT_TRUE(call.b->waitFor("Ended"));
+    serveEvents(100);
+    EXPECT_EQ(call.b->count("Ended"), 1);
+    EXPECT_TRUE(call.b->events.contains("Ended: Connection ended."));
+    EXPECT_EQ(call.a->count("Ended"), 1) << "the ringing callee echoes nothing";
+}
+
+TEST(Call, AnUnassignedNoAnswerEventFallsBackToAMessage)
+{
+    TwoSides call;
+    call.a->phone.OnNoResponce = nullptr;
+    call.a->phone.setRemote_Port(testsupport::freePort()); // nobody there
+    call.a->phone.setWaitForconnectionTime(1);
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(waitUntil([&] { return !call.messages.messages.isEmpty(); }, 4000));
+    EXPECT_EQ(call.messages.messages, QStringList { " No answer " });
+}
+
+TEST(Call, AcceptCallAnswersARingingCallee)
+{
+    TwoSides call;
+    call.b->phone.setAuto_Answer(false);
+    call.b->phone.OnCalled = [&](QObject *, const QString &) { call.b->phone.AcceptCall(); };
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.a->waitFor("Accepted"));
+    EXPECT_TRUE(call.b->phone.AudioActive());
+}
+
+TEST(Call, AnAutomaticAndAnExplicitAnswerGiveTwoAcceptances)
+{
+    TwoSides call;
+    call.b->phone.OnCalled = [&](QObject *, const QString &) { call.b->phone.AcceptCall(); };
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.a->waitFor("Accepted", 2));
+}
+
+TEST(Call, ABusyCalleeAnswersItsCurrentPeerAndTheNewCallerTimesOut)
+{
+    TwoSides call;
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.a->waitFor("Accepted"));
+    testsupport::Side c(testsupport::freePort(), testsupport::freePort());
+    c.phone.setRemote_Port(call.portB);
+    c.phone.setWaitForconnectionTime(1);
+    c.phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.b->waitFor("Called", 2));
+    EXPECT_EQ(call.b->phone.Remote_Port(), call.portA) << "no adoption while in a call";
+    ASSERT_TRUE(call.a->waitFor("Accepted", 2)) << "the acceptance went to the current peer";
+    ASSERT_TRUE(c.waitFor("NoResponce", 1, 4000));
+    EXPECT_EQ(c.count("Accepted"), 0);
+    c.phone.SetAudioActive(false);
+}
+
+TEST(Call, ARejectionEndsTheCallWithAnEchoAndReportsTheText)
+{
+    TwoSides call;
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.a->waitFor("Accepted"));
+    call.a->events.clear();
+    call.b->events.clear();
+    call.b->phone.SendText("x|y");
+    ASSERT_TRUE(call.a->waitFor("Rejected"));
+    EXPECT_EQ(call.a->events.mid(0, 2), (QStringList { "Ended: ~Connection ended.@", "Rejected: x y" }));
+    EXPECT_FALSE(call.a->phone.AudioActive());
+    ASSERT_TRUE(call.b->waitFor("Ended", 2));
+}
+
+TEST(Call, CallingYourselfAnswersYourselfWithoutAdopting)
+{
+    TwoSides call;
+    call.a->phone.setRemote_Port(call.portA);
+    call.a->phone.setConnection(Tverbinding::PCM11);
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.a->waitFor("Accepted"));
+    EXPECT_EQ(call.a->count("Called: "), 1);
+    EXPECT_EQ(call.a->phone.Remote_Port(), call.portA);
+    EXPECT_EQ(call.a->phone.Connection(), Tverbinding::PCM11);
+    EXPECT_EQ(call.room->inputCount(), 1u) << "the audio is not reopened";
+}
+
+TEST(Call, CallingTwiceShowsAlreadyInACallAndSendsNothing)
+{
+    TwoSides call;
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.b->waitFor("Called"));
+    call.a->phone.setCalling(true);
+    call.a->phone.CallTo("127.0.0.2");
+    EXPECT_EQ(call.messages.messages, (QStringList { "   Already in a Call   ", "   Already in a Call   " }));
+    EXPECT_EQ(call.a->phone.Remote_IP(), "127.0.0.2") << "CallTo still changes the destination";
+    EXPECT_EQ(call.a->phone.voiceSocket().RemoteHost(), "127.0.0.2");
+    serveEvents(100);
+    EXPECT_EQ(call.b->count("Called"), 1);
+}
+
+TEST(Call, HangingUpWhileIdleDoesNothing)
+{
+    TwoSides call;
+    call.a->phone.setCalling(false);
+    serveEvents(50);
+    EXPECT_TRUE(call.a->events.isEmpty());
+    EXPECT_TRUE(call.b->events.isEmpty());
+}
+
+TEST(Call, ADeviceThatCannotOpenIsReportedAndNoAcceptanceGoesOut)
+{
+    TwoSides call;
+    call.a->phone.setConnection(Tverbinding::LERNOUT4); // no codec for this tag here
+    call.a->phone.setWaitForconnectionTime(1);
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_EQ(call.a->count("DeviceError"), 1);
+    EXPECT_TRUE(call.a->events[0].startsWith("DeviceError: ")) << call.a->events[0].toStdString();
+    EXPECT_FALSE(call.a->phone.AudioActive());
+    EXPECT_TRUE(call.a->phone.Calling()) << "the call is not ended on the wire";
+    ASSERT_TRUE(call.b->waitFor("DeviceError"));
+    EXPECT_FALSE(call.b->phone.AudioActive());
+    ASSERT_TRUE(call.a->waitFor("NoResponce", 1, 4000));
+    EXPECT_EQ(call.a->count("Accepted"), 0);
+    EXPECT_EQ(call.a->count("Ended"), 0) << "no end message without running audio";
+}

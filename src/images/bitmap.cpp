@@ -153,6 +153,9 @@ TBitmap TBitmap::fromImage(const QImage &image)
         QList<TColor> palette;
         for (QRgb c : source.colorTable())
             palette.append(c & 0xFFFFFF);
+        // A bitmap's palette has an entry for every index its depth can hold.
+        while (palette.size() < (1 << depth))
+            palette.append(0);
         bitmap.setPalette(palette);
         const qsizetype bytes = (qsizetype(source.width()) * depth + 7) / 8;
         for (int y = 0; y < source.height(); ++y)

@@ -127,9 +127,13 @@ void TGIFFrame::decode()
     const int width = Item->Width;
     const int height = Item->Height;
     const qint64 pixelCount = qint64(width) * height;
-    // No string is longer than 4096 pixels, so the data bounds the picture it can describe; a
-    // size beyond that is a lie that must not cost memory.
-    const qint64 maxPixels = (codeBytes * 8 / (codeSize + 1) + 1) * 4096;
+    // The data bounds the picture it can describe: the k-th code gives at most k pixels (a string
+    // grows by one pixel per code) and never more than 4096. A size beyond that is a lie that
+    // must not cost memory.
+    const qint64 maxCodes = codeBytes * 8 / (codeSize + 1);
+    const qint64 ramp = std::min<qint64>(maxCodes, 4096);
+    // Small pictures are always made, so that a frame without data still has its size.
+    const qint64 maxPixels = std::max<qint64>(ramp * (ramp + 1) / 2 + (maxCodes - ramp) * 4096, 65536);
     if (pixelCount > maxPixels) {
         Corrupted = true;
         m_bitmap = TBitmap();

@@ -3,6 +3,7 @@
 #include "gifpeer.h"
 #include "gifsupport.h"
 
+#include <map>
 #include <random>
 
 using images::TGIFImage;
@@ -161,4 +162,61 @@ TEST(GifMalformed, EndlessSubBlocksEndWithTheData)
     loadGif(image, GifBuilder().screen(8, 8, 1).comment({ "x" }).descriptor(0, 0, 8, 8, 0).byte(2).raw(blocks).bytes());
     EXPECT_TRUE(image.Frame(0).Corrupted);
     EXPECT_EQ(image.Frame(0).Width(), 8);
+}
+
+TEST(GifMalformed, FullTableWithoutClearKeepsDecoding)
+{
+    // An encoder that never sends a clear code: once 4096 codes exist it goes on with 12-bit
+    // codes of the full table (the deferred clear).
+    std::mt19937 random(99);
+    std::vector<uchar> pixels(200 * 200);
+    for (uchar &p : pixels)
+        p = uchar(random() % 256);
+    const int codeSize = 8, clear = 256, end = 257;
+    std::map<std::pair<int, int>, int> table;
+    std::vector<int> codes { clear };
+    int next = clear + 2, prefix = pixels[0];
+    for (size_t i = 1; i < pixels.size(); ++i) {
+        const auto found = table.find({ prefix, pixels[i] });
+        if (found != table.end()) {
+            prefix = found->second;
+            continue;
+        }
+        codes.push_back(prefix);
+        if (next < 4096)
+            table[{ prefix, pixels[i] }] = next++;
+        prefix = pixels[i];
+    }
+    codes.push_back(prefix);
+    codes.push_back(end);
+    ASSERT_GT(codes.size(), 4096u + 1000u);
+
+    // Packed with the widths a decoder uses.
+    QByteArray packed;
+    quint64 bits = 0;
+    int count = 0, width = codeSize + 1, decoderNext = clear + 2;
+    for (size_t j = 0; j < codes.size(); ++j) {
+        bits |= quint64(codes[j]) << count;
+        for (count += width; count >= 8; count -= 8, bits >>= 8)
+            packed.append(char(bits & 0xFF));
+        if (j >= 2 && decoderNext < 4096 && ++decoderNext == (1 << width) && width < 12)
+            ++width;
+    }
+    if (count > 0)
+        packed.append(char(bits & 0xFF));
+    QByteArray data(1, char(codeSize));
+    for (qsizetype at = 0; at < packed.size(); at += 255) {
+        data.append(char(std::min<qsizetype>(255, packed.size() - at)));
+        data.append(packed.mid(at, 255));
+    }
+    data.append('\0');
+
+    const QByteArray gif = GifBuilder().screen(200, 200, 8).descriptor(0, 0, 200, 200, 0).raw(data).trailer().bytes();
+    TGIFImage image;
+    loadGif(image, gif);
+    EXPECT_FALSE(image.Frame(0).Corrupted);
+    EXPECT_EQ(gifpeer::indices(image.Frame(0).FrameBitmap()), pixels);
+    const gifpeer::File reference = gifpeer::decode(gif);
+    ASSERT_TRUE(reference.ok);
+    EXPECT_EQ(reference.frames.at(0).pixels, pixels);
 }

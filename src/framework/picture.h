@@ -67,8 +67,9 @@ public:
     virtual void LoadFromClipboardFormat(const QMimeData &data) = 0;
     virtual void SaveToClipboardFormat(QMimeData &data) = 0;
 
-    // Copies another picture into this one; raises EInvalidGraphicOperation for a source it
-    // cannot take ("Cannot assign a X to a Y" style texts are the classes' own).
+    // Copies another picture into this one. The base takes only itself and raises
+    // EInvalidGraphicOperation "Cannot assign this picture" for anything else; classes override
+    // it for the sources they can take.
     virtual void Assign(const TGraphic &source);
 
     virtual void Draw(QPainter &canvas, const QRect &rect) = 0;

@@ -157,6 +157,7 @@ public:
     quint16 LoopCount = 1;
     int CurrentFrame = -1;
 
+    const std::vector<std::unique_ptr<TGIFFrame>> &FrameList() const { return m_frames; }
     int FrameCount() const { return int(m_frames.size()); }
     TGIFFrame &Frame(int index) { return *m_frames.at(size_t(index)); }
     // Appends a frame showing the bitmap; a second frame makes the image "89a".

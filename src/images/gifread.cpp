@@ -4,7 +4,7 @@
 #include "images/gifimage.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cctype>
 
 using framework::EInvalidGraphicOperation;
 

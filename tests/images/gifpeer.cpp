@@ -146,6 +146,19 @@ QByteArray imageMagick(const QStringList &arguments, const QString &outputName)
     return file.readAll();
 }
 
+QByteArray giflibTool(const QString &program, const QStringList &arguments, const QByteArray &input)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("/usr/bin/") + program, arguments);
+    if (!tool.waitForStarted(10000))
+        return {};
+    tool.write(input);
+    tool.closeWriteChannel();
+    if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
+        return {};
+    return tool.readAllStandardOutput();
+}
+
 std::vector<uchar> indices(const images::TBitmap &bitmap)
 {
     std::vector<uchar> out;

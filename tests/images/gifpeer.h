@@ -47,6 +47,8 @@ QByteArray encode(const std::vector<EncodeFrame> &frames, bool localTables);
 // program is missing or failed.
 QByteArray imageMagick(const QStringList &arguments, const QString &outputName);
 bool haveImageMagick();
+// Runs one of giflib's tools as a filter (stdin to stdout). Empty when it is missing or failed.
+QByteArray giflibTool(const QString &program, const QStringList &arguments, const QByteArray &input);
 
 // The indices of a bitmap (1, 4 or 8 bits), rows from the top.
 std::vector<uchar> indices(const images::TBitmap &bitmap);

@@ -61,7 +61,7 @@ bool Side::waitFor(const QString &event, int occurrences, int timeoutMs)
 }
 
 TwoSides::TwoSides()
-    : room(std::make_shared<RoomBackend>(std::vector<double> { 440.0, 1000.0 }))
+    : room(std::make_shared<RoomBackend>(std::vector<double> { 440.0, 1300.0 }))
 {
     wave::setBackend(room);
     portA = freePort();

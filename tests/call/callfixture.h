@@ -28,7 +28,7 @@ struct Side
 };
 
 // Two sides, A and B, on fresh ports of 127.0.0.1, A's remote port set to B's local port, both
-// with the real-time room backend: A's microphone plays 440 Hz, B's 1000 Hz (inputs are numbered
+// with the real-time room backend: A's microphone plays 440 Hz, B's 1300 Hz (inputs are numbered
 // in the order they open, so A must open its audio first).
 class TwoSides
 {

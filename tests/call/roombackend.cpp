@@ -2,6 +2,7 @@
 
 #include "platform/wave/samplering.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -174,23 +175,46 @@ void RoomBackend::run()
     }
 }
 
-double toneShare(const std::vector<int16_t> &samples, double frequency, uint32_t rate)
+namespace {
+
+double windowShare(const int16_t *samples, std::size_t count, double frequency, uint32_t rate)
 {
-    if (samples.empty() || rate == 0)
-        return 0;
     const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
     double s1 = 0, s2 = 0, total = 0;
-    for (int16_t sample : samples) {
-        const double s = sample + coefficient * s1 - s2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double s = samples[i] + coefficient * s1 - s2;
         s2 = s1;
         s1 = s;
-        total += double(sample) * sample;
+        total += double(samples[i]) * samples[i];
     }
     if (total <= 0)
         return 0;
     const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
     // A pure tone of n samples puts n^2/4 * A^2 into the filter and n * A^2 / 2 into the total.
-    return power / (total * samples.size() / 2.0);
+    return power / (total * double(count) / 2.0);
+}
+
+} // namespace
+
+double toneShare(const std::vector<int16_t> &samples, double frequency, uint32_t rate)
+{
+    // Short windows, so that the phase jump of a lost block spoils one window, not the whole.
+    const std::size_t window = rate / 20;
+    if (window == 0 || samples.size() < window)
+        return 0;
+    std::vector<double> shares;
+    for (std::size_t at = 0; at + window <= samples.size(); at += window)
+        shares.push_back(windowShare(samples.data() + at, window, frequency, rate));
+    std::sort(shares.begin(), shares.end());
+    return shares[shares.size() / 2];
+}
+
+double rms(const std::vector<int16_t> &samples)
+{
+    double total = 0;
+    for (int16_t sample : samples)
+        total += double(sample) * sample;
+    return samples.empty() ? 0 : std::sqrt(total / double(samples.size()));
 }
 
 } // namespace testsupport

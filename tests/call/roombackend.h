@@ -50,7 +50,9 @@ private:
 };
 
 // The power of a frequency in samples relative to their total power (0..1), by the Goertzel
-// filter: near 1 for a clean tone of that frequency, near 0 when it is absent.
+// filter over 50 ms windows (the median): near 1 for a clean tone of that frequency, near 0 when
+// it is absent.
 double toneShare(const std::vector<int16_t> &samples, double frequency, uint32_t rate);
+double rms(const std::vector<int16_t> &samples);
 
 } // namespace testsupport

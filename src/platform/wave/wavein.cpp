@@ -51,6 +51,22 @@ public:
 
     WaveBackend &backend() { return *m_backend; }
 
+    // Under the device's lock: the worker thread writes the flags of queued headers.
+    void prepare(WAVEHDR *header)
+    {
+        std::lock_guard lock(m_mutex);
+        header->dwFlags |= WHDR_PREPARED;
+    }
+
+    MMRESULT unprepare(WAVEHDR *header)
+    {
+        std::lock_guard lock(m_mutex);
+        if (header->dwFlags & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        header->dwFlags &= ~WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+
     MMRESULT add(WAVEHDR *header)
     {
         std::lock_guard lock(m_mutex);
@@ -212,7 +228,7 @@ MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSiz
         return result;
     if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InPrepareHeader))
         return scripted;
-    header->dwFlags |= WHDR_PREPARED;
+    handle->prepare(header);
     return MMSYSERR_NOERROR;
 }
 
@@ -224,10 +240,7 @@ MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerS
         return result;
     if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InUnprepareHeader))
         return scripted;
-    if (header->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return handle->unprepare(header);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)

@@ -54,6 +54,22 @@ public:
     }
 
     WaveBackend &backend() { return *m_backend; }
+
+    // Under the device's lock: the worker thread writes the flags of queued headers.
+    void prepare(WAVEHDR *header)
+    {
+        std::lock_guard lock(m_mutex);
+        header->dwFlags |= WHDR_PREPARED;
+    }
+
+    MMRESULT unprepare(WAVEHDR *header)
+    {
+        std::lock_guard lock(m_mutex);
+        if (header->dwFlags & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        header->dwFlags &= ~WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
     PlaybackFeed &feed() { return m_feed; }
 
     MMRESULT write(WAVEHDR *header)
@@ -248,7 +264,7 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerS
         return result;
     if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutPrepareHeader))
         return scripted;
-    header->dwFlags |= WHDR_PREPARED;
+    handle->prepare(header);
     return MMSYSERR_NOERROR;
 }
 
@@ -260,10 +276,7 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t heade
         return result;
     if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutUnprepareHeader))
         return scripted;
-    if (header->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return handle->unprepare(header);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)

@@ -11,6 +11,8 @@
 
 #include <QTemporaryDir>
 
+#include <iostream>
+
 using namespace audiotest;
 
 namespace {
@@ -81,7 +83,9 @@ TEST_F(ConformanceTest, GsmCaptureIsSoxsOwnEncodingAndDecodesToTheSource)
     const auto back = samples16(readWavChunks(decoded).data);
     ASSERT_EQ(back.size(), std::size_t(blocks * 320));
     // GSM is lossy: a 1 kHz sine comes back at about 28 dB.
-    EXPECT_GT(snrDb(sourceSamples(), back), 20.0);
+    const double snr = snrDb(sourceSamples(), back);
+    EXPECT_GT(snr, 20.0);
+    std::cout << "[ measured ] GSM round trip of a 1 kHz sine through sox: SNR " << snr << " dB\n";
 }
 
 TEST_F(ConformanceTest, Pcm8CaptureMatchesSoxWithinOneStep)

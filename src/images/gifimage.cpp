@@ -82,9 +82,21 @@ void TGIFImage::SaveToClipboardFormat(QMimeData &data)
     data.setData(mimeType, block);
 }
 
+namespace {
+
+// The application's clipboard; only a GUI application has one.
+QClipboard &clipboard()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        throw framework::Exception(QStringLiteral("Cannot open clipboard"));
+    return *QGuiApplication::clipboard();
+}
+
+} // namespace
+
 void TGIFImage::LoadFromClipboard()
 {
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    const QMimeData *data = clipboard().mimeData();
     if (!data)
         throw EInvalidGraphicOperation(QStringLiteral("Unsupported clipboard format"));
     LoadFromClipboardFormat(*data);
@@ -94,7 +106,7 @@ void TGIFImage::SaveToClipboard()
 {
     auto data = std::make_unique<QMimeData>();
     SaveToClipboardFormat(*data);
-    QGuiApplication::clipboard()->setMimeData(data.release()); // the clipboard takes it
+    clipboard().setMimeData(data.release()); // the clipboard takes it
 }
 
 void TGIFImage::Assign(const framework::TGraphic &source)

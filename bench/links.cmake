@@ -10,3 +10,10 @@ endif()
 if(TARGET bench_audio)
     target_link_libraries(bench_audio PRIVATE tobrel_audio tobrel_wave tobrel_acm)
 endif()
+
+# Call: mouth-to-ear latency, CPU per call-second, playback queue over a simulated hour.
+if(TARGET bench_call)
+    target_sources(bench_call PRIVATE ${PROJECT_SOURCE_DIR}/tests/call/roombackend.cpp)
+    target_include_directories(bench_call PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(bench_call PRIVATE tobrel_call)
+endif()

@@ -13,6 +13,8 @@ struct RoomBackend::Device
     bool input = true;
     uint32_t rate = 8000;
     double tone = 0;
+    uint64_t onsetSample = 0;
+    RoomBackend::Clock::time_point started {};
     uint64_t position = 0;
     bool running = false;
     bool closed = false;
@@ -53,8 +55,9 @@ constexpr int kTickMs = 10;
 
 } // namespace
 
-RoomBackend::RoomBackend(std::vector<double> inputTones)
+RoomBackend::RoomBackend(std::vector<double> inputTones, std::vector<double> inputOnsetSeconds)
     : m_tones(std::move(inputTones))
+    , m_onsets(std::move(inputOnsetSeconds))
 {
     m_clock = std::thread([this] { run(); });
 }
@@ -75,6 +78,7 @@ wave::MMRESULT RoomBackend::openInput(
     device->capture = &feed;
     const std::size_t index = countInputsLocked();
     device->tone = index < m_tones.size() ? m_tones[index] : 0;
+    device->onsetSample = index < m_onsets.size() ? uint64_t(m_onsets[index] * device->rate) : 0;
     stream = std::make_unique<RoomStream>(m_mutex, *device);
     m_devices.push_back(std::move(device));
     m_opens.push_back(request);
@@ -133,6 +137,27 @@ const RoomBackend::Device *RoomBackend::outputLocked(std::size_t output) const
     return nullptr;
 }
 
+RoomBackend::Clock::time_point RoomBackend::inputOnset(std::size_t input) const
+{
+    std::lock_guard lock(m_mutex);
+    std::size_t n = 0;
+    for (const auto &device : m_devices) {
+        if (!device->input || n++ != input)
+            continue;
+        if (device->started == Clock::time_point {})
+            return {};
+        return device->started + std::chrono::microseconds(device->onsetSample * 1000000 / device->rate);
+    }
+    return {};
+}
+
+RoomBackend::Clock::time_point RoomBackend::outputStart(std::size_t output) const
+{
+    std::lock_guard lock(m_mutex);
+    const Device *device = outputLocked(output);
+    return device ? device->started : Clock::time_point {};
+}
+
 std::vector<int16_t> RoomBackend::recording(std::size_t output) const
 {
     std::lock_guard lock(m_mutex);
@@ -149,7 +174,6 @@ uint32_t RoomBackend::outputRate(std::size_t output) const
 
 void RoomBackend::run()
 {
-    using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
     std::vector<int16_t> block;
     while (!m_stop) {
@@ -160,11 +184,16 @@ void RoomBackend::run()
             if (!device->running || device->closed)
                 continue;
             const std::size_t count = device->rate * kTickMs / 1000;
+            if (device->started == Clock::time_point {})
+                device->started = Clock::now();
             block.resize(count);
             if (device->input) {
                 for (std::size_t i = 0; i < count; ++i) {
-                    const double t = double(device->position++) / device->rate;
-                    block[i] = int16_t(std::lround(8000.0 * std::sin(2 * M_PI * device->tone * t)));
+                    const uint64_t n = device->position++;
+                    const double t = double(n) / device->rate;
+                    block[i] = n < device->onsetSample
+                        ? int16_t(0)
+                        : int16_t(std::lround(8000.0 * std::sin(2 * M_PI * device->tone * t)));
                 }
                 device->capture->push(block.data(), count);
             } else {

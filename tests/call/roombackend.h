@@ -3,6 +3,7 @@
 #include "platform/wave/backend.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -16,7 +17,11 @@ namespace testsupport {
 class RoomBackend : public wave::WaveBackend
 {
 public:
-    explicit RoomBackend(std::vector<double> inputTones);
+    using Clock = std::chrono::steady_clock;
+
+    // inputOnsetSeconds: when each input's tone begins, in device time from its start (silence
+    // before; none given means from the start).
+    explicit RoomBackend(std::vector<double> inputTones, std::vector<double> inputOnsetSeconds = {});
     ~RoomBackend() override;
 
     QString name() const override { return QStringLiteral("room"); }
@@ -33,6 +38,10 @@ public:
     std::size_t outputCount() const;
     std::size_t inputCount() const;
     std::vector<wave::DeviceRequest> opens() const;
+    // When the n-th input's tone began, and when the n-th output played its first sample (both on
+    // the backend's clock; the epoch when that has not happened yet).
+    Clock::time_point inputOnset(std::size_t input) const;
+    Clock::time_point outputStart(std::size_t output) const;
 
     struct Device; // internal
 
@@ -43,6 +52,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<double> m_tones;
+    std::vector<double> m_onsets;
     std::vector<std::unique_ptr<Device>> m_devices;
     std::vector<wave::DeviceRequest> m_opens;
     std::atomic<bool> m_stop { false };

@@ -6,6 +6,7 @@
 #include "call/roombackend.h"
 #include "call/telefoon.h"
 #include "framework/application.h"
+#include "net/udptestpeer.h"
 #include "platform/wave/backend.h"
 
 #include <QCoreApplication>
@@ -14,27 +15,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
 #include <cmath>
 #include <ctime>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-uint16_t freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-    ::close(fd);
-    return ntohs(local.sin_port);
-}
 
 void serve(int milliseconds)
 {
@@ -79,12 +63,12 @@ CallRun runCall(call::Tverbinding codec)
     {
         call::TTelefoon a;
         call::TTelefoon b;
-        const uint16_t portA = freePort();
-        const uint16_t portB = freePort();
+        const uint16_t portA = testsupport::freeUdpPort();
+        const uint16_t portB = testsupport::freeUdpPort();
         a.setLocal_Port(portA);
-        a.setLocal_Ping_Port(freePort());
+        a.setLocal_Ping_Port(testsupport::freeUdpPort());
         b.setLocal_Port(portB);
-        b.setLocal_Ping_Port(freePort());
+        b.setLocal_Ping_Port(testsupport::freeUdpPort());
         a.setRemote_Port(portB);
         a.setLocal_IP("127.0.0.1");
         a.setConnection(codec);

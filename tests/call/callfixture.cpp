@@ -3,25 +3,7 @@
 #include "net/udpsock.h"
 #include "platform/wave/backend.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace testsupport {
-
-uint16_t freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-    ::close(fd);
-    return ntohs(local.sin_port);
-}
 
 Side::Side(uint16_t localPort, uint16_t pingPort)
 {
@@ -64,10 +46,10 @@ TwoSides::TwoSides()
     : room(std::make_shared<RoomBackend>(std::vector<double> { 440.0, 1300.0 }))
 {
     wave::setBackend(room);
-    portA = freePort();
-    portB = freePort();
-    a = std::make_unique<Side>(portA, freePort());
-    b = std::make_unique<Side>(portB, freePort());
+    portA = freeUdpPort();
+    portB = freeUdpPort();
+    a = std::make_unique<Side>(portA, freeUdpPort());
+    b = std::make_unique<Side>(portB, freeUdpPort());
     a->phone.setRemote_Port(portB);
     errors.clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "call/telefoon.h"
+#include "net/udptestpeer.h"
 #include "roombackend.h"
 
 #include "support/eventwait.h"
@@ -44,7 +45,5 @@ public:
     uint16_t portA = 0;
     uint16_t portB = 0;
 };
-
-uint16_t freePort();
 
 } // namespace testsupport

@@ -73,15 +73,11 @@ wave::MMRESULT RoomBackend::openInput(
 {
     std::lock_guard lock(m_mutex);
     auto device = std::make_unique<Device>();
-    device->input = true;
-    device->rate = request.pcmRate;
     device->capture = &feed;
     const std::size_t index = countInputsLocked();
     device->tone = index < m_tones.size() ? m_tones[index] : 0;
-    device->onsetSample = index < m_onsets.size() ? uint64_t(m_onsets[index] * device->rate) : 0;
-    stream = std::make_unique<RoomStream>(m_mutex, *device);
-    m_devices.push_back(std::move(device));
-    m_opens.push_back(request);
+    device->onsetSample = index < m_onsets.size() ? uint64_t(m_onsets[index] * request.pcmRate) : 0;
+    addLocked(std::move(device), request, stream);
     return wave::MMSYSERR_NOERROR;
 }
 
@@ -91,12 +87,18 @@ wave::MMRESULT RoomBackend::openOutput(
     std::lock_guard lock(m_mutex);
     auto device = std::make_unique<Device>();
     device->input = false;
-    device->rate = request.pcmRate;
     device->playback = &feed;
+    addLocked(std::move(device), request, stream);
+    return wave::MMSYSERR_NOERROR;
+}
+
+void RoomBackend::addLocked(
+    std::unique_ptr<Device> device, const wave::DeviceRequest &request, std::unique_ptr<wave::BackendStream> &stream)
+{
+    device->rate = request.pcmRate;
     stream = std::make_unique<RoomStream>(m_mutex, *device);
     m_devices.push_back(std::move(device));
     m_opens.push_back(request);
-    return wave::MMSYSERR_NOERROR;
 }
 
 std::size_t RoomBackend::countInputsLocked() const

@@ -48,6 +48,8 @@ public:
 private:
     void run();
     std::size_t countInputsLocked() const;
+    void addLocked(std::unique_ptr<Device> device, const wave::DeviceRequest &request,
+        std::unique_ptr<wave::BackendStream> &stream);
     const Device *outputLocked(std::size_t output) const;
 
     mutable std::mutex m_mutex;

@@ -125,7 +125,7 @@ TEST(Call, AnUnassignedNoAnswerEventFallsBackToAMessage)
 {
     TwoSides call;
     call.a->phone.OnNoResponce = nullptr;
-    call.a->phone.setRemote_Port(testsupport::freePort()); // nobody there
+    call.a->phone.setRemote_Port(testsupport::freeUdpPort()); // nobody there
     call.a->phone.setWaitForconnectionTime(1);
     call.a->phone.CallTo("127.0.0.1");
     ASSERT_TRUE(waitUntil([&] { return !call.messages.messages.isEmpty(); }, 4000));
@@ -155,7 +155,7 @@ TEST(Call, ABusyCalleeAnswersItsCurrentPeerAndTheNewCallerTimesOut)
     TwoSides call;
     call.a->phone.CallTo("127.0.0.1");
     ASSERT_TRUE(call.a->waitFor("Accepted"));
-    testsupport::Side c(testsupport::freePort(), testsupport::freePort());
+    testsupport::Side c(testsupport::freeUdpPort(), testsupport::freeUdpPort());
     c.phone.setRemote_Port(call.portB);
     c.phone.setWaitForconnectionTime(1);
     c.phone.CallTo("127.0.0.1");

@@ -141,9 +141,9 @@ TEST(TelefoonRobustness, ArbitraryDatagramsNeverCrashOrOpenAnUndefinedFormat)
     testsupport::ExceptionRecorder errors;
     testsupport::MessageRecorder messages;
     testsupport::RawUdpSocket sender;
-    const uint16_t port = testsupport::freePort();
+    const uint16_t port = testsupport::freeUdpPort();
     {
-        testsupport::Side side(port, testsupport::freePort());
+        testsupport::Side side(port, testsupport::freeUdpPort());
         TTelefoon &phone = side.phone;
         phone.setRemote_Port(sender.port());
         // Count what reaches the handler, to pace the sender and to know the test did its work.

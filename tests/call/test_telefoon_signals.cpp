@@ -34,13 +34,13 @@ struct WithRawPeer
     testsupport::ExceptionRecorder errors;
     testsupport::MessageRecorder messages;
     RawUdpSocket peer;
-    uint16_t port = testsupport::freePort();
+    uint16_t port = testsupport::freeUdpPort();
     std::unique_ptr<Side> side;
 
     WithRawPeer()
     {
         wave::setBackend(room);
-        side = std::make_unique<Side>(port, testsupport::freePort());
+        side = std::make_unique<Side>(port, testsupport::freeUdpPort());
         side->phone.setRemote_Port(peer.port());
         errors.clear();
     }
@@ -284,7 +284,7 @@ TEST(Telefoon, VolumeArithmetic)
 TEST(Telefoon, PingsAreAnsweredOnTheSendersPingPort)
 {
     WithRawPeer t;
-    testsupport::Side other(testsupport::freePort(), testsupport::freePort());
+    testsupport::Side other(testsupport::freeUdpPort(), testsupport::freeUdpPort());
     std::vector<std::tuple<bool, QString, int>> heard, answered;
     t.phone().setPing_Auto_Respond(true);
     t.phone().OnPinnged = [&](QObject *, const QString &, bool isAnswer, const QString &from, int port) {

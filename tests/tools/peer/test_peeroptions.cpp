@@ -1,0 +1,100 @@
+#include "peeroptions.h"
+
+#include "support/printers.h"
+
+#include <QTemporaryFile>
+
+#include <gtest/gtest.h>
+
+using peer::parsePeerOptions;
+
+namespace {
+
+peer::ParseResult parse(QStringList arguments)
+{
+    arguments.prepend("tobrel-peer");
+    return parsePeerOptions(arguments);
+}
+
+} // namespace
+
+TEST(PeerOptions, DefaultsListenOnTheIntercomPortAndAnswer)
+{
+    const auto result = parse({});
+    ASSERT_TRUE(result.options);
+    EXPECT_EQ(result.options->port, 49217);
+    EXPECT_EQ(result.options->remotePort, 49217);
+    EXPECT_EQ(result.options->pingPort, 8001);
+    EXPECT_EQ(result.options->codec, call::Tverbinding::GSM610);
+    EXPECT_TRUE(result.options->autoAnswer);
+    EXPECT_FALSE(result.options->mute);
+    EXPECT_EQ(result.options->durationSeconds, 0);
+    EXPECT_TRUE(result.options->callAddress.isEmpty());
+}
+
+TEST(PeerOptions, ACallWithItsSettings)
+{
+    QTemporaryFile in, out;
+    ASSERT_TRUE(in.open());
+    const auto result = parse({ "--call", "10.99.0.2", "--port", "50000", "--remote-port", "49217", "--codec", "PCM8",
+        "--mute", "--duration", "3", "--input", in.fileName(), "--output", "/tmp/x.wav", "--volume", "40" });
+    ASSERT_TRUE(result.options) << result.message.toStdString();
+    EXPECT_EQ(result.options->callAddress, "10.99.0.2");
+    EXPECT_EQ(result.options->port, 50000);
+    EXPECT_EQ(result.options->remotePort, 49217);
+    EXPECT_EQ(result.options->codec, call::Tverbinding::PCM8);
+    EXPECT_TRUE(result.options->mute);
+    EXPECT_EQ(result.options->durationSeconds, 3);
+    EXPECT_EQ(result.options->volume, 40);
+}
+
+TEST(PeerOptions, HelpIsShownAndExitsWell)
+{
+    const auto result = parse({ "--help" });
+    EXPECT_FALSE(result.options);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.message.contains("--call"));
+    EXPECT_TRUE(result.message.contains("--codec"));
+}
+
+TEST(PeerOptions, BadArgumentsAreExplained)
+{
+    struct Case
+    {
+        QStringList arguments;
+        const char *explanation;
+    };
+    const Case cases[] = {
+        { { "--port", "0" }, "--port must be a number from 1 to 65535." },
+        { { "--port", "70000" }, "--port must be a number from 1 to 65535." },
+        { { "--port", "abc" }, "--port must be a number from 1 to 65535." },
+        { { "--remote-port", "-1" }, "--remote-port must be a number from 1 to 65535." },
+        { { "--ping-port", "49217" }, "--ping-port must differ from --port." },
+        { { "--codec", "mp3" }, "Unknown codec 'mp3'." },
+        { { "--call", " " }, "--call needs an address." },
+        { { "--input", "/no/such/file.wav", "--output", "x.wav" }, "Cannot read the input file '/no/such/file.wav'." },
+        { { "--output", "x.wav" }, "--input and --output go together" },
+        { { "--duration", "0" }, "--duration must be a whole number of seconds, at least 1." },
+        { { "--wait", "0" }, "--wait must be a number of seconds from 1 to 3600." },
+        { { "--volume", "101" }, "--volume must be a number from 1 to 100." },
+        { { "--bogus" }, "Unknown option 'bogus'." },
+        { { "stray" }, "Unexpected argument 'stray'." },
+    };
+    for (const Case &c : cases) {
+        const auto result = parse(c.arguments);
+        EXPECT_FALSE(result.options) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.message.startsWith(c.explanation)) << result.message.toStdString();
+        EXPECT_TRUE(result.message.contains("--help"));
+    }
+}
+
+TEST(PeerOptions, CodecNames)
+{
+    EXPECT_EQ(peer::codecByName("gsm"), call::Tverbinding::GSM610);
+    EXPECT_EQ(peer::codecByName("PCM22"), call::Tverbinding::PCM22);
+    EXPECT_EQ(peer::codecByName("pcm11"), call::Tverbinding::PCM11);
+    EXPECT_EQ(peer::codecByName("lh4"), call::Tverbinding::LERNOUT4);
+    EXPECT_EQ(peer::codecByName("lh8"), call::Tverbinding::LERNOUT8);
+    EXPECT_FALSE(peer::codecByName(""));
+}

@@ -85,7 +85,8 @@ public:
 
     // The decoded bitmap, decoded on first use and cached. Raises EInvalidGraphicOperation for
     // data that cannot be decoded at all; damaged data gives what could be decoded and sets
-    // Corrupted. A decoding the progress handler cancelled gives an empty bitmap.
+    // Corrupted (a size larger than the data could describe gives an empty bitmap). A decoding
+    // the progress handler cancelled gives an empty bitmap and is tried again on the next use.
     const TBitmap &FrameBitmap();
     // Replaces the picture: the frame is encoded from this bitmap before saving. A transparent
     // bitmap passes on its transparent colour.

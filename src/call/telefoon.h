@@ -29,7 +29,9 @@ using TpingEvent
 // One voice call at a time with a copy of the program on another machine, over UDP: signalling
 // and voice share one port per side (150-byte datagrams are signalling, every other size voice).
 // Owns its two UDP components, capture, playback and the no-answer timer. Everything runs on the
-// GUI thread; events fire synchronously from setters, operations and arriving notices.
+// GUI thread; events fire synchronously from setters, operations and arriving notices. The
+// destructor ends a running call and fires its events, so handlers must outlive the component
+// (or be cleared before it goes).
 class TTelefoon : public framework::TComponent
 {
     Q_OBJECT

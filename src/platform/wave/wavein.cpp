@@ -200,57 +200,28 @@ MMRESULT waveInOpen(HWAVEIN *handle, uint32_t deviceId, const TACMWaveFormat *fo
     uintptr_t instance, uint32_t flags)
 {
     (void)instance;
-    if (!handle && !(flags & WAVE_FORMAT_QUERY))
-        return MMSYSERR_INVALPARAM;
-    auto backend = currentBackend();
-    if (const MMRESULT scripted = backend->scriptedResult(WaveOp::InOpen))
-        return scripted;
-    std::unique_ptr<acm::Codec> codec;
-    DeviceRequest request;
-    if (const MMRESULT result = checkOpen(true, deviceId, format, callback, flags, *backend, codec, request))
-        return result;
-    if (flags & WAVE_FORMAT_QUERY)
-        return MMSYSERR_NOERROR;
-    auto device = std::make_unique<WaveInDevice>(backend, std::move(codec), callback);
-    if (const MMRESULT result = device->open(request))
-        return result;
-    *handle = device.release();
-    inputs().add(*handle);
-    (*handle)->postNotice(MM_WIM_OPEN);
-    return MMSYSERR_NOERROR;
+    return openDevice(true, handle, deviceId, format, callback, flags, inputs(), MM_WIM_OPEN);
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
 {
-    if (!inputs().contains(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT result = checkHeader(header, headerSize))
+    if (const MMRESULT result = checkHeaderCall(inputs(), handle, header, headerSize, WaveOp::InPrepareHeader))
         return result;
-    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InPrepareHeader))
-        return scripted;
     handle->prepare(header);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
 {
-    if (!inputs().contains(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT result = checkHeader(header, headerSize))
+    if (const MMRESULT result = checkHeaderCall(inputs(), handle, header, headerSize, WaveOp::InUnprepareHeader))
         return result;
-    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InUnprepareHeader))
-        return scripted;
     return handle->unprepare(header);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
 {
-    if (!inputs().contains(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT result = checkHeader(header, headerSize))
+    if (const MMRESULT result = checkHeaderCall(inputs(), handle, header, headerSize, WaveOp::InAddBuffer))
         return result;
-    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::InAddBuffer))
-        return scripted;
     return handle->add(header);
 }
 

@@ -236,57 +236,28 @@ MMRESULT waveOutOpen(HWAVEOUT *handle, uint32_t deviceId, const TACMWaveFormat *
     uintptr_t instance, uint32_t flags)
 {
     (void)instance;
-    if (!handle && !(flags & WAVE_FORMAT_QUERY))
-        return MMSYSERR_INVALPARAM;
-    auto backend = currentBackend();
-    if (const MMRESULT scripted = backend->scriptedResult(WaveOp::OutOpen))
-        return scripted;
-    std::unique_ptr<acm::Codec> codec;
-    DeviceRequest request;
-    if (const MMRESULT result = checkOpen(false, deviceId, format, callback, flags, *backend, codec, request))
-        return result;
-    if (flags & WAVE_FORMAT_QUERY)
-        return MMSYSERR_NOERROR;
-    auto device = std::make_unique<WaveOutDevice>(backend, std::move(codec), callback);
-    if (const MMRESULT result = device->open(request))
-        return result;
-    *handle = device.release();
-    outputs().add(*handle);
-    (*handle)->postNotice(MM_WOM_OPEN);
-    return MMSYSERR_NOERROR;
+    return openDevice(false, handle, deviceId, format, callback, flags, outputs(), MM_WOM_OPEN);
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
 {
-    if (!outputs().contains(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT result = checkHeader(header, headerSize))
+    if (const MMRESULT result = checkHeaderCall(outputs(), handle, header, headerSize, WaveOp::OutPrepareHeader))
         return result;
-    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutPrepareHeader))
-        return scripted;
     handle->prepare(header);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
 {
-    if (!outputs().contains(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT result = checkHeader(header, headerSize))
+    if (const MMRESULT result = checkHeaderCall(outputs(), handle, header, headerSize, WaveOp::OutUnprepareHeader))
         return result;
-    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutUnprepareHeader))
-        return scripted;
     return handle->unprepare(header);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
 {
-    if (!outputs().contains(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT result = checkHeader(header, headerSize))
+    if (const MMRESULT result = checkHeaderCall(outputs(), handle, header, headerSize, WaveOp::OutWrite))
         return result;
-    if (const MMRESULT scripted = handle->backend().scriptedResult(WaveOp::OutWrite))
-        return scripted;
     return handle->write(header);
 }
 

@@ -5,6 +5,7 @@
 #include "platform/winsock.h"
 #include "sockpeer.h"
 #include "support/eventwait.h"
+#include "support/raised.h"
 
 #include <QRegularExpression>
 
@@ -25,17 +26,7 @@ using net::TSockBase;
 using testsupport::cancelAfter;
 using testsupport::connectBounded;
 using testsupport::LoopbackServer;
-
-// Runs body and returns the ESockError text it raised (empty when it raised none).
-template<typename Body> QString sockErrorOf(Body &&body)
-{
-    try {
-        body();
-    } catch (const ESockError &error) {
-        return error.message();
-    }
-    return {};
-}
+using testsupport::raisedText;
 
 QByteArray pattern(int size)
 {
@@ -76,7 +67,7 @@ TEST(SockBaseConnect, ConnectsToALoopbackServer)
     EXPECT_EQ(sock.RemoteAddress().sin_port, htons(server.port()));
     EXPECT_EQ(sock.RemoteAddress().sin_addr.s_addr, htonl(INADDR_LOOPBACK));
     EXPECT_TRUE(server.acceptClient());
-    EXPECT_EQ(sockErrorOf([&] { sock.Connect(); }), QStringLiteral("Already connected"));
+    EXPECT_EQ(raisedText<ESockError>([&] { sock.Connect(); }), QStringLiteral("Already connected"));
 }
 
 TEST(SockBaseConnect, RefusedConnectionFiresOnConnectionFailed)
@@ -89,7 +80,7 @@ TEST(SockBaseConnect, RefusedConnectionFiresOnConnectionFailed)
     TSockBase sock;
     int failures = 0;
     sock.OnConnectionFailed = [&](QObject *) { ++failures; };
-    EXPECT_EQ(sockErrorOf([&] { connectBounded(sock, closedPort); }), QStringLiteral("Connection Failed"));
+    EXPECT_EQ(raisedText<ESockError>([&] { connectBounded(sock, closedPort); }), QStringLiteral("Connection Failed"));
     EXPECT_EQ(failures, 1);
     EXPECT_FALSE(sock.Connected());
 }
@@ -102,7 +93,7 @@ TEST(SockBaseConnect, ImmediateConnectErrorIsReportedWithItsText)
     std::vector<std::pair<uint16_t, QString>> reported;
     sock.OnSocketError = [&](QObject *, uint16_t number, const QString &text) { reported.emplace_back(number, text); };
     const auto safety = cancelAfter(sock, 3000);
-    const QString message = sockErrorOf([&] { sock.Connect(); });
+    const QString message = raisedText<ESockError>([&] { sock.Connect(); });
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_EQ(reported[0].first, sock.LastErrorNo());
     EXPECT_NE(sock.LastErrorNo(), ws::WSAEWOULDBLOCK);
@@ -348,7 +339,7 @@ TEST(SockBaseAccept, AFinishedLookupIsNoIncomingConnection)
     listener.ResolveRemoteHost();
     ASSERT_TRUE(listener.LookupDone());
     const auto safety = cancelAfter(listener, 150);
-    EXPECT_EQ(sockErrorOf([&] { listener.Accept(); }), QStringLiteral("Accepting Canceled"));
+    EXPECT_EQ(raisedText<ESockError>([&] { listener.Accept(); }), QStringLiteral("Accepting Canceled"));
 }
 
 TEST(SockBaseClose, DisconnectClosesAndOpensAFreshSocket)

@@ -2,6 +2,7 @@
 #include "net/sockbase.h"
 #include "sockpeer.h"
 #include "support/eventwait.h"
+#include "support/raised.h"
 
 #include <gtest/gtest.h>
 
@@ -13,16 +14,7 @@ using net::ESockError;
 using net::TSockBase;
 using testsupport::cancelAfter;
 using testsupport::LoopbackServer;
-
-template<typename Body> QString sockErrorOf(Body &&body)
-{
-    try {
-        body();
-    } catch (const ESockError &error) {
-        return error.message();
-    }
-    return {};
-}
+using testsupport::raisedText;
 
 // Connects with Cancel as a safety net; returns the ESockError text (empty on success).
 QString connectTo(TSockBase &sock, const QString &host, int port)
@@ -30,7 +22,7 @@ QString connectTo(TSockBase &sock, const QString &host, int port)
     sock.setHost(host);
     sock.setPort(port);
     const auto safety = cancelAfter(sock, 3000);
-    return sockErrorOf([&] { sock.Connect(); });
+    return raisedText<ESockError>([&] { sock.Connect(); });
 }
 
 class SockBaseResolve : public ::testing::Test

@@ -2,6 +2,7 @@
 
 #include "fakeresolver.h"
 #include "support/eventwait.h"
+#include "support/raised.h"
 #include "support/recorders.h"
 #include "udptestpeer.h"
 
@@ -18,6 +19,7 @@ using framework::MemoryStream;
 using net::TUDPSock;
 using net::UDPSockError;
 using testsupport::freeUdpPort;
+using testsupport::raisedText;
 using testsupport::RawUdpSocket;
 using testsupport::waitUntil;
 
@@ -58,16 +60,6 @@ MemoryStream streamOf(const QByteArray &bytes)
     MemoryStream stream;
     stream.write(bytes);
     return stream;
-}
-
-template<typename Error = framework::Exception, typename Body> QString raisedText(Body &&body)
-{
-    try {
-        body();
-    } catch (const Error &e) {
-        return e.message();
-    }
-    return QStringLiteral("<nothing raised>");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "fakeresolver.h"
 #include "support/eventwait.h"
+#include "support/raised.h"
 #include "udptestpeer.h"
 
 #include <QTimer>
@@ -12,6 +13,7 @@ using framework::MemoryStream;
 using net::TUDPSock;
 using net::UDPSockError;
 using testsupport::FakeResolver;
+using testsupport::raisedText;
 using testsupport::RawUdpSocket;
 
 namespace {
@@ -21,16 +23,6 @@ MemoryStream streamOf(const QByteArray &bytes)
     MemoryStream stream;
     stream.write(bytes);
     return stream;
-}
-
-QString sendAndCatch(TUDPSock &sock, MemoryStream &stream)
-{
-    try {
-        sock.SendStream(stream);
-    } catch (const UDPSockError &e) {
-        return e.message();
-    }
-    return {};
 }
 
 class UDPSockLookup : public ::testing::Test
@@ -62,7 +54,7 @@ TEST_F(UDPSockLookup, ANameIsLookedUpOnEverySend)
 TEST_F(UDPSockLookup, AFailedLookupWithoutHandlerRaisesAfterOneAttempt)
 {
     sock.setRemoteHost("nowhere");
-    EXPECT_EQ(sendAndCatch(sock, stream), "Host Lookup Canceled");
+    EXPECT_EQ(raisedText<UDPSockError>([&] { sock.SendStream(stream); }), "Host Lookup Canceled");
     EXPECT_EQ(resolver->asked, QStringList { "nowhere" });
 }
 
@@ -74,7 +66,7 @@ TEST_F(UDPSockLookup, AHandlerThatDoesNotHandleGetsOneCallAndNoSecondLookup)
         EXPECT_FALSE(handled);
     };
     sock.setRemoteHost("nowhere");
-    EXPECT_EQ(sendAndCatch(sock, stream), "Host Lookup Canceled");
+    EXPECT_EQ(raisedText<UDPSockError>([&] { sock.SendStream(stream); }), "Host Lookup Canceled");
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(resolver->asked, QStringList { "nowhere" });
 }
@@ -88,7 +80,7 @@ TEST_F(UDPSockLookup, AHandledFailureRetriesTheSameNameOnce)
         handled = true;
     };
     sock.setRemoteHost("nowhere");
-    EXPECT_EQ(sendAndCatch(sock, stream), "Host Lookup Canceled");
+    EXPECT_EQ(raisedText<UDPSockError>([&] { sock.SendStream(stream); }), "Host Lookup Canceled");
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(resolver->asked, (QStringList { "nowhere", "nowhere" }));
 }
@@ -100,7 +92,7 @@ TEST_F(UDPSockLookup, AHandledFailureSucceedsWhenTheNameAppearsMeanwhile)
         handled = true;
     };
     sock.setRemoteHost("late");
-    EXPECT_EQ(sendAndCatch(sock, stream), "");
+    EXPECT_EQ(raisedText<UDPSockError>([&] { sock.SendStream(stream); }), "");
     EXPECT_EQ(peer.receive(), "voice");
 }
 
@@ -139,6 +131,6 @@ TEST_F(UDPSockLookup, DestroyingTheComponentDuringItsWaitEndsTheSendSafely)
     doomed->setRemotePort(peer.port());
     TUDPSock *raw = doomed.get();
     QTimer::singleShot(20, [&] { doomed.reset(); });
-    EXPECT_EQ(sendAndCatch(*raw, stream), "Host Lookup Canceled");
+    EXPECT_EQ(raisedText<UDPSockError>([&] { raw->SendStream(stream); }), "Host Lookup Canceled");
     EXPECT_EQ(doomed, nullptr);
 }

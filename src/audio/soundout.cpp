@@ -81,6 +81,14 @@ void TACMOut::giveToDevice(WAVEHDR *header)
         ReportError(QStringLiteral("WaveOut-Write"), result);
 }
 
+wave::WaveOutStats TACMOut::stats() const
+{
+    wave::WaveOutStats stats;
+    if (m_active)
+        waveOutGetStats(m_device, &stats);
+    return stats;
+}
+
 void TACMOut::Close()
 {
     if (!m_active)

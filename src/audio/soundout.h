@@ -45,6 +45,9 @@ public:
 
     // The open output device, for the volume calls; null while closed.
     wave::HWAVEOUT DeviceHandle() const { return m_device; }
+    // What the device counted since this Open (partial blocks dropped, underruns); zeros while
+    // closed.
+    wave::WaveOutStats stats() const;
 
     const wave::TACMWaveFormat &format() const { return m_format; }
     std::size_t bufferCount() const { return m_buffers.size(); }

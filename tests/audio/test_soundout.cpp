@@ -164,24 +164,29 @@ TEST_F(SoundOutTest, PlayedNoticeAfterCloseChangesNothing)
     EXPECT_TRUE(out.Active());
 }
 
-TEST_F(SoundOutTest, GsmBlocksSplitAcrossBuffersPlayAsTheWholeStream)
+TEST_F(SoundOutTest, EachBufferDecodesItsWholeBlocksAndDropsAPartialTail)
 {
     std::unique_ptr<acm::Codec> encoder;
     ASSERT_EQ(acm::openCodec(gsmFormat(), encoder), 0u);
-    const auto source = ramp(5 * 320);
-    QByteArray stream(5 * 65, 0);
-    encoder->encode(source.data(), 5, reinterpret_cast<uint8_t *>(stream.data()));
+    const auto source = ramp(6 * 320);
+    QByteArray stream(6 * 65, 0);
+    encoder->encode(source.data(), 6, reinterpret_cast<uint8_t *>(stream.data()));
     std::unique_ptr<acm::Codec> decoder;
     ASSERT_EQ(acm::openCodec(gsmFormat(), decoder), 0u);
-    std::vector<int16_t> expected(5 * 320);
-    decoder->decode(reinterpret_cast<const uint8_t *>(stream.constData()), 5, expected.data());
+    std::vector<int16_t> expected(6 * 320);
+    decoder->decode(reinterpret_cast<const uint8_t *>(stream.constData()), 6, expected.data());
 
     TACMOut out;
     out.Open(gsmFormat());
-    // Capture buffers of 81 bytes, the last one short: the blocks straddle the buffers.
-    for (int offset = 0; offset < stream.size(); offset += 81)
-        play(out, stream.mid(offset, 81));
-    EXPECT_EQ(heard(5 * 320), expected);
+    // One stray datagram of odd size (a block and 35 bytes more) amid whole ones: its tail must
+    // not shift the blocks after it.
+    play(out, stream.mid(0, 130));
+    play(out, stream.mid(130, 65) + QByteArray(35, '\x5a'));
+    play(out, stream.mid(195, 65));
+    play(out, QByteArray(64, '\x11')); // no whole block at all
+    play(out, stream.mid(260, 130));
+    EXPECT_EQ(heard(6 * 320), expected);
+    EXPECT_EQ(out.stats().partialTails, 2u);
 }
 
 TEST_F(SoundOutTest, AnyBytesOfAnyLengthPlaySafely)

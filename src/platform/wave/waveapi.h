@@ -48,15 +48,23 @@ MMRESULT waveOutOpen(HWAVEOUT *handle, uint32_t deviceId, const TACMWaveFormat *
     uintptr_t instance, uint32_t flags);
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize);
-// Any length and content is accepted. A block format decodes whole blocks; a partial block is
-// carried over to the next buffer. A buffer is done when its sound has been played.
+// Any length and content is accepted. Each buffer is decoded on its own, whole blocks only: a
+// partial block at its end is dropped and counted, so that one stray buffer of odd size cannot
+// shift the blocks of the buffers after it. A buffer is done when its sound has been played.
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize);
-// Stops at once and returns every queued buffer; the carried partial block is dropped.
+// Stops at once and returns every queued buffer.
 MMRESULT waveOutReset(HWAVEOUT handle);
 MMRESULT waveOutClose(HWAVEOUT handle);
 // Left channel in the low 16 bits, right in the high; 0xFFFF is full level. Reads back as set.
 MMRESULT waveOutSetVolume(HWAVEOUT handle, uint32_t volume);
 MMRESULT waveOutGetVolume(HWAVEOUT handle, uint32_t *volume);
+// What the device counted since it was opened.
+struct WaveOutStats
+{
+    uint64_t partialTails = 0; // buffers whose last, partial block was dropped
+    uint64_t underruns = 0; // times the device ran out of sound while playing
+};
+MMRESULT waveOutGetStats(HWAVEOUT handle, WaveOutStats *stats);
 unsigned waveOutGetNumDevs();
 
 } // namespace wave

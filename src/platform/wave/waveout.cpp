@@ -25,9 +25,7 @@ public:
         , m_sink(sink)
         , m_feed(ringCapacity(m_codec->pcmRate()))
         , m_decoded(std::max<std::size_t>(m_codec->blockFrames(), 2048))
-    {
-        m_partial.reserve(m_codec->blockBytes());
-    }
+    { }
 
     ~WaveOutDevice()
     {
@@ -102,7 +100,6 @@ public:
         m_feed.resetPlayed();
         m_decodedTotal = 0;
         m_frontOffset = 0;
-        m_partial.clear();
         // Device order: what was being played first, then what was still waiting.
         for (const Playing &entry : m_playing)
             complete(entry.header);
@@ -122,6 +119,14 @@ public:
     {
         if (m_sink)
             m_sink->post(message, uintptr_t(this), intptr_t(header));
+    }
+
+    WaveOutStats stats()
+    {
+        std::lock_guard lock(m_mutex);
+        WaveOutStats stats = m_stats;
+        stats.underruns = m_feed.underruns();
+        return stats;
     }
 
 private:
@@ -147,7 +152,8 @@ private:
         }
     }
 
-    // Moves as much of the written sound into the feed as it has room for.
+    // Moves as much of the written sound into the feed as it has room for. Each buffer is decoded
+    // on its own: its whole blocks, in order; a partial block at its end is dropped.
     void decodeLocked()
     {
         const std::size_t frames = m_codec->blockFrames();
@@ -156,33 +162,17 @@ private:
         while (!m_queue.empty()) {
             WAVEHDR *header = m_queue.front();
             const uint8_t *data = reinterpret_cast<const uint8_t *>(header->lpData);
-            const std::size_t length = header->dwBufferLength;
-            if (length == 0) {
-                m_queue.pop_front();
-                m_playing.push_back(Playing { header, m_decodedTotal });
-                continue;
-            }
-            if (!m_partial.empty()) {
-                const std::size_t take = std::min(bytes - m_partial.size(), length - m_frontOffset);
-                if (m_partial.size() + take == bytes && m_feed.ring().writable() < frames)
-                    return;
-                m_partial.insert(m_partial.end(), data + m_frontOffset, data + m_frontOffset + take);
-                m_frontOffset += take;
-                if (m_partial.size() == bytes) {
-                    playBlocks(m_partial.data(), 1);
-                    m_partial.clear();
-                }
-            }
-            while (length - m_frontOffset >= bytes) {
+            const std::size_t whole = header->dwBufferLength / bytes * bytes;
+            while (m_frontOffset < whole) {
                 const std::size_t blocks
-                    = std::min({ (length - m_frontOffset) / bytes, m_feed.ring().writable() / frames, scratchBlocks });
+                    = std::min({ (whole - m_frontOffset) / bytes, m_feed.ring().writable() / frames, scratchBlocks });
                 if (blocks == 0)
                     return; // the feed is full: go on when the device has played some
                 playBlocks(data + m_frontOffset, blocks);
                 m_frontOffset += blocks * bytes;
             }
-            // A partial block waits for the rest in the next buffer.
-            m_partial.insert(m_partial.end(), data + m_frontOffset, data + length);
+            if (whole != header->dwBufferLength)
+                ++m_stats.partialTails;
             m_frontOffset = 0;
             m_queue.pop_front();
             m_playing.push_back(Playing { header, m_decodedTotal });
@@ -215,8 +205,8 @@ private:
     std::deque<WAVEHDR *> m_queue; // written, not yet wholly decoded; the front from m_frontOffset on
     std::size_t m_frontOffset = 0;
     std::deque<Playing> m_playing; // decoded, waiting to be heard
-    std::vector<uint8_t> m_partial; // the start of a block whose rest is in a later buffer
     std::vector<int16_t> m_decoded;
+    WaveOutStats m_stats;
     uint64_t m_decodedTotal = 0;
     bool m_stopped = false;
     bool m_quitting = false;
@@ -296,6 +286,16 @@ MMRESULT waveOutGetVolume(HWAVEOUT handle, uint32_t *volume)
     if (!volume)
         return MMSYSERR_INVALPARAM;
     *volume = handle->feed().volume();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutGetStats(HWAVEOUT handle, WaveOutStats *stats)
+{
+    if (!outputs().contains(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (!stats)
+        return MMSYSERR_INVALPARAM;
+    *stats = handle->stats();
     return MMSYSERR_NOERROR;
 }
 

@@ -139,9 +139,11 @@ protected:
         out.Open(format);
         ASSERT_TRUE(in.Active());
         ASSERT_TRUE(out.Active());
-        // The speaker tone goes out in capture-sized pieces, as a call's datagrams would.
-        for (qsizetype at = 0; at < outgoing.size(); at += bufferSize)
-            out.Play(outgoing.constData() + at, int(std::min<qsizetype>(bufferSize, outgoing.size() - at)));
+        // The speaker tone goes out in the pieces a capture buffer of that size delivers (whole
+        // blocks), as a call's datagrams would.
+        const qsizetype piece = bufferSize / format.format.nBlockAlign * format.format.nBlockAlign;
+        for (qsizetype at = 0; at < outgoing.size(); at += piece)
+            out.Play(outgoing.constData() + at, int(std::min<qsizetype>(piece, outgoing.size() - at)));
         const int wanted = int(format.format.nAvgBytesPerSec * 2); // two seconds
         EXPECT_TRUE(testsupport::waitUntil([&] { return captured.size() >= wanted; }, 15000));
         testsupport::serveEvents(800); // the last of the speaker tone drains

@@ -49,19 +49,32 @@ void TACMOut::Open(const TACMWaveFormat &format)
 
 void TACMOut::Play(const void *Data, int Size)
 {
-    if (Size <= 0 || !Data || !m_active)
+    queue(Data, Size, 0);
+}
+
+void TACMOut::Skip(const void *Data, int Size)
+{
+    queue(Data, Size, WHDR_NOSOUND);
+}
+
+void TACMOut::queue(const void *data, int size, uint32_t flags)
+{
+    if (size <= 0 || !data || !m_active)
         return;
     auto buffer = std::make_unique<Buffer>();
-    buffer->data.reset(new char[std::size_t(Size)]);
-    std::memcpy(buffer->data.get(), Data, std::size_t(Size));
+    buffer->data.reset(new char[std::size_t(size)]);
+    std::memcpy(buffer->data.get(), data, std::size_t(size));
     WAVEHDR *header = &buffer->header;
     header->lpData = buffer->data.get();
-    header->dwBufferLength = uint32_t(Size);
+    header->dwBufferLength = uint32_t(size);
+    header->dwFlags = flags;
     header->dwLoops = 1;
     m_buffers.push_back(std::move(buffer));
     if (m_preRoll > 0) {
+        // Sound that will not be heard builds no cushion.
         m_pending.push_back(header);
-        --m_preRoll;
+        if (!(flags & WHDR_NOSOUND))
+            --m_preRoll;
         return;
     }
     // Index, not iterator: a failure closes the component, which empties the list.

@@ -35,6 +35,10 @@ public:
     // Copies Size bytes from Data and queues them (any length and content). Does nothing when
     // Size is not positive, Data is null or the component is inactive. Raises EACMOut, closing.
     void Play(const void *Data, int Size);
+    // As Play, but the block is only decoded, in its place among the others, and not heard: the
+    // way to drop sound of a codec with memory between blocks without the decoder losing step.
+    // It does not count towards the blocks held back after Open.
+    void Skip(const void *Data, int Size);
     // Stops playback at once and releases the device and every block. Nothing while inactive.
     void Close();
     bool Active() const { return m_active; }
@@ -61,6 +65,7 @@ private:
         std::unique_ptr<char[]> data;
     };
 
+    void queue(const void *data, int size, uint32_t flags);
     void handleNotice(const framework::Notice &notice);
     void bufferPlayed(wave::WAVEHDR *header);
     void giveToDevice(wave::WAVEHDR *header);

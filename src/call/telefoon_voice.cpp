@@ -7,6 +7,7 @@
 #include "framework/application.h"
 #include "framework/exception.h"
 #include "net/udpsock.h"
+#include "platform/acm/codec.h"
 #include "platform/wave/waveapi.h"
 
 #include <memory>
@@ -82,15 +83,23 @@ void TTelefoon::CaptureBufferFull(const void *data, int size)
     stream.write(data, size);
     if (m_mute)
         return;
-    const uint32_t draw = SyncRandom::draw(kSyncRange);
-    if (draw > kSyncThreshold || !m_autoSynchronise)
-        m_udp->SendStream(stream);
+    // A block of a codec with memory is never thinned here: the far decoder needs every one (it
+    // thins after decoding instead).
+    if (!acm::hasMemoryBetweenBlocks(m_capture->format())) {
+        const uint32_t draw = SyncRandom::draw(kSyncRange);
+        if (draw <= kSyncThreshold && m_autoSynchronise)
+            return;
+    }
+    m_udp->SendStream(stream);
 }
 
 void TTelefoon::PlayVoice(const framework::MemoryStream &stream)
 {
+    // A thinned block still passes through the decoder, so that a codec with memory keeps step.
     const uint32_t draw = SyncRandom::draw(kSyncRange);
-    if (draw > kSyncThreshold || !m_autoSynchronise)
+    if (draw <= kSyncThreshold && m_autoSynchronise)
+        m_playback->Skip(stream.data(), int(stream.size()));
+    else
         m_playback->Play(stream.data(), int(stream.size()));
 }
 

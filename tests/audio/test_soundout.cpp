@@ -189,6 +189,31 @@ TEST_F(SoundOutTest, EachBufferDecodesItsWholeBlocksAndDropsAPartialTail)
     EXPECT_EQ(out.stats().partialTails, 2u);
 }
 
+TEST_F(SoundOutTest, ASkippedBlockKeepsTheDecoderInStepUnheardAndBuildsNoPreRoll)
+{
+    std::unique_ptr<acm::Codec> codec;
+    ASSERT_EQ(acm::openCodec(gsmFormat(), codec), 0u);
+    const auto source = ramp(6 * 320);
+    QByteArray stream(6 * 65, 0);
+    codec->encode(source.data(), 6, reinterpret_cast<uint8_t *>(stream.data()));
+    ASSERT_EQ(acm::openCodec(gsmFormat(), codec), 0u);
+    std::vector<int16_t> expected(6 * 320);
+    codec->decode(reinterpret_cast<const uint8_t *>(stream.constData()), 6, expected.data());
+    expected.erase(expected.begin() + 2 * 320, expected.begin() + 3 * 320);
+
+    TACMOut out;
+    out.Open(gsmFormat());
+    for (int i = 0; i < 5; ++i) {
+        if (i == 2)
+            out.Skip(stream.constData() + i * 65, 65);
+        else
+            play(out, stream.mid(i * 65, 65));
+    }
+    EXPECT_EQ(out.pendingCount(), 5u) << "four blocks to be heard are held back, the skipped one beside them";
+    play(out, stream.mid(5 * 65, 65));
+    EXPECT_EQ(heard(5 * 320), expected);
+}
+
 TEST_F(SoundOutTest, AnyBytesOfAnyLengthPlaySafely)
 {
     TACMOut out;

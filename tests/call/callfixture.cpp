@@ -42,8 +42,8 @@ bool Side::waitFor(const QString &event, int occurrences, int timeoutMs)
     return waitUntil([&] { return count(event) >= occurrences; }, timeoutMs);
 }
 
-TwoSides::TwoSides()
-    : room(std::make_shared<RoomBackend>(std::vector<double> { 440.0, 1300.0 }))
+TwoSides::TwoSides(std::vector<double> tones)
+    : room(std::make_shared<RoomBackend>(std::move(tones)))
 {
     wave::setBackend(room);
     portA = freeUdpPort();

@@ -29,12 +29,13 @@ struct Side
 };
 
 // Two sides, A and B, on fresh ports of 127.0.0.1, A's remote port set to B's local port, both
-// with the real-time room backend: A's microphone plays 440 Hz, B's 1300 Hz (inputs are numbered
-// in the order they open, so A must open its audio first).
+// with the real-time room backend: A's microphone plays the first tone (440 Hz unless given), B's
+// the second (1300 Hz) (inputs are numbered in the order they open, so A must open its audio
+// first).
 class TwoSides
 {
 public:
-    TwoSides();
+    explicit TwoSides(std::vector<double> tones = { 440.0, 1300.0 });
     ~TwoSides();
 
     std::shared_ptr<RoomBackend> room;

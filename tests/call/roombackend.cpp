@@ -195,7 +195,7 @@ void RoomBackend::run()
                     const double t = double(n) / device->rate;
                     block[i] = n < device->onsetSample
                         ? int16_t(0)
-                        : int16_t(std::lround(8000.0 * std::sin(2 * M_PI * device->tone * t)));
+                        : int16_t(std::lround(kToneAmplitude * std::sin(2 * M_PI * device->tone * t)));
                 }
                 device->capture->push(block.data(), count);
             } else {
@@ -238,6 +238,18 @@ double toneShare(const std::vector<int16_t> &samples, double frequency, uint32_t
         shares.push_back(windowShare(samples.data() + at, window, frequency, rate));
     std::sort(shares.begin(), shares.end());
     return shares[shares.size() / 2];
+}
+
+double steadyLevel(const std::vector<int16_t> &samples, uint32_t rate)
+{
+    const std::size_t window = rate / 20;
+    std::vector<double> levels;
+    for (std::size_t at = 0; window != 0 && at + window <= samples.size(); at += window)
+        levels.push_back(rms(std::vector<int16_t>(samples.begin() + long(at), samples.begin() + long(at + window))));
+    if (levels.empty())
+        return 0;
+    std::sort(levels.begin(), levels.end());
+    return levels[levels.size() / 2];
 }
 
 double rms(const std::vector<int16_t> &samples)

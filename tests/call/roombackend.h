@@ -12,12 +12,14 @@
 namespace testsupport {
 
 // A wave backend with any number of devices, clocked in real time: each input plays a sine tone
-// (the n-th input opened gets the n-th frequency of the list) and each output is recorded. Lets
+// of amplitude kToneAmplitude (the n-th input opened gets the n-th frequency of the list) and
+// each output is recorded. Lets
 // two call components in one process talk and hear each other. Thread-safe.
 class RoomBackend : public wave::WaveBackend
 {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr double kToneAmplitude = 8000.0;
 
     // inputOnsetSeconds: when each input's tone begins, in device time from its start (silence
     // before; none given means from the start).
@@ -66,5 +68,8 @@ private:
 // it is absent.
 double toneShare(const std::vector<int16_t> &samples, double frequency, uint32_t rate);
 double rms(const std::vector<int16_t> &samples);
+// The median RMS of 50 ms windows: the level of a steady sound, which a dropout in a window or
+// two does not move.
+double steadyLevel(const std::vector<int16_t> &samples, uint32_t rate);
 
 } // namespace testsupport

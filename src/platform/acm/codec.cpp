@@ -30,6 +30,12 @@ wave::MMRESULT openCodec(const wave::TACMWaveFormat &format, std::unique_ptr<Cod
     return driver->open(format, codec);
 }
 
+bool hasMemoryBetweenBlocks(const wave::TACMWaveFormat &format)
+{
+    const Driver *driver = findDriver(format.format.wFormatTag);
+    return !driver || driver->hasMemory();
+}
+
 QString formatAttributes(const wave::TACMWaveFormat &record)
 {
     const wave::WAVEFORMATEX f = record.format;

@@ -52,6 +52,9 @@ public:
     virtual std::vector<wave::TACMWaveFormat> formats() const = 0;
     // WAVERR_BADFORMAT when this driver cannot code the format.
     virtual wave::MMRESULT open(const wave::TACMWaveFormat &format, std::unique_ptr<Codec> &codec) const = 0;
+    // Whether a block's decoding depends on the blocks before it (a predictor's history): such a
+    // stream must reach its decoder whole, or the decoder drifts from the encoder.
+    virtual bool hasMemory() const = 0;
 };
 
 // The installed drivers, in display order: PCM, then GSM 6.10. The two Lernout & Hauspie tags
@@ -61,6 +64,10 @@ const Driver *findDriver(uint16_t formatTag);
 
 // The mapper's choice of codec for a format: WAVERR_BADFORMAT when no installed driver codes it.
 wave::MMRESULT openCodec(const wave::TACMWaveFormat &format, std::unique_ptr<Codec> &codec);
+
+// Whether blocks of format must all be decoded in order; true for a tag without a driver, whose
+// coding is unknown.
+bool hasMemoryBetweenBlocks(const wave::TACMWaveFormat &format);
 
 // "8.000 kHz, 16 Bit, Mono" style description of a format's attributes.
 QString formatAttributes(const wave::TACMWaveFormat &format);

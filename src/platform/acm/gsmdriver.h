@@ -23,6 +23,9 @@ public:
     QString tagName() const override;
     std::vector<wave::TACMWaveFormat> formats() const override;
     wave::MMRESULT open(const wave::TACMWaveFormat &format, std::unique_ptr<Codec> &codec) const override;
+    // The long-term predictor works on the decoder's own past output: a decoder that misses a
+    // block (the first above all) of a steady sound may stay far too quiet for good.
+    bool hasMemory() const override { return true; }
 };
 
 } // namespace acm

@@ -16,6 +16,7 @@ public:
     QString tagName() const override;
     std::vector<wave::TACMWaveFormat> formats() const override;
     wave::MMRESULT open(const wave::TACMWaveFormat &format, std::unique_ptr<Codec> &codec) const override;
+    bool hasMemory() const override { return false; }
 };
 
 } // namespace acm

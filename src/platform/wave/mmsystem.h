@@ -56,6 +56,9 @@ constexpr uint32_t WHDR_PREPARED = 0x02;
 constexpr uint32_t WHDR_BEGINLOOP = 0x04;
 constexpr uint32_t WHDR_ENDLOOP = 0x08;
 constexpr uint32_t WHDR_INQUEUE = 0x10;
+// This layer's own: the buffer passes through the codec like any other, so that a codec with
+// memory between blocks stays in step with its encoder, but its sound is not played.
+constexpr uint32_t WHDR_NOSOUND = 0x00010000;
 
 constexpr uint16_t WAVE_FORMAT_PCM = 0x0001;
 constexpr uint16_t WAVE_FORMAT_GSM610 = 0x0031;

@@ -153,7 +153,8 @@ private:
     }
 
     // Moves as much of the written sound into the feed as it has room for. Each buffer is decoded
-    // on its own: its whole blocks, in order; a partial block at its end is dropped.
+    // on its own: its whole blocks, in order; a partial block at its end is dropped. A buffer
+    // marked WHDR_NOSOUND is decoded all the same and its sound thrown away.
     void decodeLocked()
     {
         const std::size_t frames = m_codec->blockFrames();
@@ -163,12 +164,13 @@ private:
             WAVEHDR *header = m_queue.front();
             const uint8_t *data = reinterpret_cast<const uint8_t *>(header->lpData);
             const std::size_t whole = header->dwBufferLength / bytes * bytes;
+            const bool sound = !(header->dwFlags & WHDR_NOSOUND);
             while (m_frontOffset < whole) {
-                const std::size_t blocks
-                    = std::min({ (whole - m_frontOffset) / bytes, m_feed.ring().writable() / frames, scratchBlocks });
+                const std::size_t room = sound ? m_feed.ring().writable() / frames : scratchBlocks;
+                const std::size_t blocks = std::min({ (whole - m_frontOffset) / bytes, room, scratchBlocks });
                 if (blocks == 0)
                     return; // the feed is full: go on when the device has played some
-                playBlocks(data + m_frontOffset, blocks);
+                decodeBlocks(data + m_frontOffset, blocks, sound);
                 m_frontOffset += blocks * bytes;
             }
             if (whole != header->dwBufferLength)
@@ -179,10 +181,12 @@ private:
         }
     }
 
-    void playBlocks(const uint8_t *data, std::size_t blocks)
+    void decodeBlocks(const uint8_t *data, std::size_t blocks, bool sound)
     {
         const std::size_t samples = blocks * m_codec->blockFrames();
         m_codec->decode(data, blocks, m_decoded.data());
+        if (!sound)
+            return;
         m_feed.ring().write(m_decoded.data(), samples);
         m_decodedTotal += samples;
     }

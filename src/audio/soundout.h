@@ -20,7 +20,9 @@ using TBufferPlayedEvent = std::function<void(QObject *Sender, wave::WAVEHDR *He
 
 // Plays blocks in a caller-chosen wave format on the sound output device (compressed formats go
 // through the mapper's codec). After each Open the first NumBuffers blocks are held back and the
-// next one starts playback with all of them queued. GUI thread only: completions arrive as
+// next one starts playback with all of them queued. The playback queue is bounded: the device
+// holds at most wave::kMaxQueuedPlaybackMs (2 s) of sound; beyond it the oldest blocks not yet
+// decoded go unheard (stats().overflowBuffers counts them). GUI thread only: completions arrive as
 // MM_WOM_DONE notices on the thread that created the component.
 class TACMOut : public framework::TComponent
 {

@@ -214,6 +214,31 @@ TEST_F(SoundOutTest, ASkippedBlockKeepsTheDecoderInStepUnheardAndBuildsNoPreRoll
     EXPECT_EQ(heard(5 * 320), expected);
 }
 
+TEST_F(SoundOutTest, TheQueueHoldsAtMostTwoSecondsAndTheOldestWaitingBlocksGo)
+{
+    TACMOut out;
+    out.NumBuffers = 0;
+    out.Open(pcm8Format());
+    // Five seconds at once, in blocks of 50 ms that each hold their own value (block i plays as i * 256).
+    for (int i = 1; i <= 100; ++i)
+        play(out, block(400, 128 + i));
+    // Played in device-sized pieces, with time for the device to decode more between them.
+    std::vector<int16_t> samples;
+    for (int i = 0; i < 6 * 8; ++i) {
+        const auto piece = heard(1000);
+        samples.insert(samples.end(), piece.begin(), piece.end());
+        QThread::msleep(10);
+    }
+    const auto sounding = std::count_if(samples.begin(), samples.end(), [](int16_t s) { return s != 0; });
+    EXPECT_LE(sounding, 2 * 8000);
+    EXPECT_GE(sounding, 2 * 8000 - 400);
+    EXPECT_EQ(samples.front(), 1 * 256) << "what was being played when the flood came stays";
+    EXPECT_EQ(samples[sounding - 1], 100 * 256) << "the newest block is heard";
+    EXPECT_EQ(out.stats().overflowBuffers, 100u - uint64_t(sounding / 400));
+    testsupport::serveEvents(50);
+    EXPECT_EQ(out.bufferCount(), 0u) << "every block's memory is released";
+}
+
 TEST_F(SoundOutTest, AnyBytesOfAnyLengthPlaySafely)
 {
     TACMOut out;

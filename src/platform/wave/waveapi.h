@@ -48,9 +48,15 @@ MMRESULT waveOutOpen(HWAVEOUT *handle, uint32_t deviceId, const TACMWaveFormat *
     uintptr_t instance, uint32_t flags);
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize);
+// Sound a playback device holds at most, decoded or waiting to be: two seconds. Beyond it the
+// oldest buffers not yet decoded are decoded without being played (and counted), so that a sender
+// faster than the device, or one that floods it, costs neither memory nor delay without limit.
+constexpr uint32_t kMaxQueuedPlaybackMs = 2000;
+
 // Any length and content is accepted. Each buffer is decoded on its own, whole blocks only: a
 // partial block at its end is dropped and counted, so that one stray buffer of odd size cannot
-// shift the blocks of the buffers after it. A buffer is done when its sound has been played.
+// shift the blocks of the buffers after it. A buffer flagged WHDR_NOSOUND is decoded in its turn
+// but not heard. A buffer is done when its sound has been played (at once for one not heard).
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize);
 // Stops at once and returns every queued buffer.
 MMRESULT waveOutReset(HWAVEOUT handle);
@@ -62,6 +68,7 @@ MMRESULT waveOutGetVolume(HWAVEOUT handle, uint32_t *volume);
 struct WaveOutStats
 {
     uint64_t partialTails = 0; // buffers whose last, partial block was dropped
+    uint64_t overflowBuffers = 0; // buffers not played to keep within kMaxQueuedPlaybackMs
     uint64_t underruns = 0; // times the device ran out of sound while playing
 };
 MMRESULT waveOutGetStats(HWAVEOUT handle, WaveOutStats *stats);

@@ -84,7 +84,11 @@ public:
                 m_stopped = false;
             }
             header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-            m_queue.push_back(header);
+            const bool sound = !(header->dwFlags & WHDR_NOSOUND);
+            m_queue.push_back(Waiting { header, sound });
+            if (sound)
+                m_waitingSamples += wholeBlocks(header) * m_codec->blockFrames();
+            keepWithinBound();
             decodeLocked();
         }
         m_wake.notify_all();
@@ -100,12 +104,13 @@ public:
         m_feed.resetPlayed();
         m_decodedTotal = 0;
         m_frontOffset = 0;
+        m_waitingSamples = 0;
         // Device order: what was being played first, then what was still waiting.
         for (const Playing &entry : m_playing)
             complete(entry.header);
         m_playing.clear();
-        for (WAVEHDR *header : m_queue)
-            complete(header);
+        for (const Waiting &waiting : m_queue)
+            complete(waiting.header);
         m_queue.clear();
     }
 
@@ -130,6 +135,12 @@ public:
     }
 
 private:
+    struct Waiting
+    {
+        WAVEHDR *header;
+        bool sound; // false: decoded only (WHDR_NOSOUND, or dropped to keep within the bound)
+    };
+
     struct Playing
     {
         WAVEHDR *header;
@@ -152,6 +163,28 @@ private:
         }
     }
 
+    std::size_t wholeBlocks(const WAVEHDR *header) const { return header->dwBufferLength / m_codec->blockBytes(); }
+
+    // Beyond kMaxQueuedPlaybackMs of sound waiting to be played, the oldest buffers not yet
+    // decoded lose their sound (they are still decoded, for the codec's sake); the newest one
+    // always keeps it.
+    void keepWithinBound()
+    {
+        const std::size_t bound = std::size_t(uint64_t(m_codec->pcmRate()) * kMaxQueuedPlaybackMs / 1000);
+        const std::size_t frames = m_codec->blockFrames();
+        for (std::size_t i = 0; i + 1 < m_queue.size(); ++i) {
+            if (m_feed.ring().readable() + m_waitingSamples <= bound)
+                return;
+            Waiting &waiting = m_queue[i];
+            if (!waiting.sound)
+                continue;
+            const std::size_t done = i == 0 ? m_frontOffset / m_codec->blockBytes() : 0;
+            m_waitingSamples -= (wholeBlocks(waiting.header) - done) * frames;
+            waiting.sound = false;
+            ++m_stats.overflowBuffers;
+        }
+    }
+
     // Moves as much of the written sound into the feed as it has room for. Each buffer is decoded
     // on its own: its whole blocks, in order; a partial block at its end is dropped. A buffer
     // marked WHDR_NOSOUND is decoded all the same and its sound thrown away.
@@ -161,10 +194,10 @@ private:
         const std::size_t bytes = m_codec->blockBytes();
         const std::size_t scratchBlocks = m_decoded.size() / frames;
         while (!m_queue.empty()) {
-            WAVEHDR *header = m_queue.front();
+            WAVEHDR *header = m_queue.front().header;
+            const bool sound = m_queue.front().sound;
             const uint8_t *data = reinterpret_cast<const uint8_t *>(header->lpData);
-            const std::size_t whole = header->dwBufferLength / bytes * bytes;
-            const bool sound = !(header->dwFlags & WHDR_NOSOUND);
+            const std::size_t whole = wholeBlocks(header) * bytes;
             while (m_frontOffset < whole) {
                 const std::size_t room = sound ? m_feed.ring().writable() / frames : scratchBlocks;
                 const std::size_t blocks = std::min({ (whole - m_frontOffset) / bytes, room, scratchBlocks });
@@ -172,6 +205,8 @@ private:
                     return; // the feed is full: go on when the device has played some
                 decodeBlocks(data + m_frontOffset, blocks, sound);
                 m_frontOffset += blocks * bytes;
+                if (sound)
+                    m_waitingSamples -= blocks * frames;
             }
             if (whole != header->dwBufferLength)
                 ++m_stats.partialTails;
@@ -206,8 +241,9 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<WAVEHDR *> m_queue; // written, not yet wholly decoded; the front from m_frontOffset on
+    std::deque<Waiting> m_queue; // written, not yet wholly decoded; the front from m_frontOffset on
     std::size_t m_frontOffset = 0;
+    std::size_t m_waitingSamples = 0; // the sound of m_queue still to be decoded
     std::deque<Playing> m_playing; // decoded, waiting to be heard
     std::vector<int16_t> m_decoded;
     WaveOutStats m_stats;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace audio {
 
@@ -136,6 +137,9 @@ void TACMIn::bufferFull(WAVEHDR *header)
     if (!buffer)
         return;
     const uint64_t generation = m_generation;
+    // A failing handler (a send that failed) still gets its buffer back in the queue, or a few
+    // failures would stop the recording for good; its failure is raised after that.
+    std::exception_ptr failure;
     if (OnBufferFull) {
         const uint32_t recorded = std::min(header->dwBytesRecorded, m_bufferSize);
         // A private copy, freed after the handler also when it raises.
@@ -144,10 +148,17 @@ void TACMIn::bufferFull(WAVEHDR *header)
             copy.reset(new char[recorded]);
             std::memcpy(copy.get(), buffer->data.get(), recorded);
         }
-        OnBufferFull(this, copy.get(), int(recorded));
+        try {
+            OnBufferFull(this, copy.get(), int(recorded));
+        } catch (...) {
+            failure = std::current_exception();
+        }
         // The handler may have closed (and even reopened) the component: this buffer is gone.
-        if (m_generation != generation || !m_active)
+        if (m_generation != generation || !m_active) {
+            if (failure)
+                std::rethrow_exception(failure);
             return;
+        }
     }
     MMRESULT result = waveInUnprepareHeader(m_device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR)
@@ -165,6 +176,8 @@ void TACMIn::bufferFull(WAVEHDR *header)
     result = waveInAddBuffer(m_device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR)
         ReportError(QStringLiteral("WaveInAddBuffer"), result);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TACMIn::ReportError(const QString &operation, MMRESULT code)

@@ -184,13 +184,10 @@ void TTelefoon::SetAudioActive(bool on)
         m_noAnswerTimer->setEnabled(false);
     if (on && m_audioActive)
         return;
+    ++m_audioSession;
     if (on) {
         m_audioActive = true;
-        try {
-            OpenAudio();
-        } catch (...) {
-            // A failed format dialog leaves the call as it is; the user ends it.
-        }
+        OpenAudio();
         return;
     }
     CloseAudio();

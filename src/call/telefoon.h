@@ -154,6 +154,7 @@ private:
     QString m_version;
 
     bool m_audioActive = false;
+    uint64_t m_audioSession = 0; // counts SetAudioActive's openings and closings
     int m_waitTimeMs = 15000;
     int m_lastVolume = 0;
     CallerSettings m_pending;

@@ -24,10 +24,25 @@ void TTelefoon::OpenAudio()
 {
     wave::TACMWaveFormat format {};
     if (m_userChosenCodec) {
-        // The chooser lives only for its dialog.
-        const auto chooser = std::make_unique<audio::TACMConvertor>(this);
-        if (!chooser->ChooseFormat(format, false)) {
+        // The dialog serves the event loop: the call may end, or end and start again, before it
+        // returns, and then this opening is no longer wanted.
+        const uint64_t session = m_audioSession;
+        bool chosen = false;
+        std::optional<QString> failure;
+        try {
+            // The chooser lives only for its dialog.
+            const auto chooser = std::make_unique<audio::TACMConvertor>(this);
+            chosen = chooser->ChooseFormat(format, false);
+        } catch (...) {
+            failure = framework::exceptionMessage(std::current_exception());
+        }
+        if (session != m_audioSession || !m_audioActive)
+            return;
+        if (!chosen) {
             m_audioActive = false;
+            // A failing dialog is a failed open; a cancelled one says nothing.
+            if (failure)
+                reportDeviceOpenError(*failure);
             return;
         }
     } else {
@@ -76,8 +91,9 @@ uint32_t TTelefoon::captureBufferSize() const
 
 void TTelefoon::CaptureBufferFull(const void *data, int size)
 {
-    // An empty buffer (one handed back when the device stops) carries no sound to send.
-    if (size <= 0 || !data)
+    // An empty buffer (one handed back when the device stops) carries no sound to send; nothing
+    // is sent outside a call.
+    if (size <= 0 || !data || !m_audioActive)
         return;
     framework::MemoryStream stream;
     stream.write(data, size);

@@ -85,18 +85,56 @@ TEST(TelefoonChoice, CancellingTheChoiceLeavesTheAudioClosedSilently)
     EXPECT_TRUE(t.peer.receive(50).isNull());
 }
 
-TEST(TelefoonChoice, AFailingDialogLeavesTheCallAsItIsUntilItEnds)
+TEST(TelefoonChoice, AFailingDialogIsAFailedDeviceOpen)
 {
     Lone t; // no dialog installed: choosing fails
     t.phone().setUser_Chosen_Codec(true);
     t.phone().CallTo("127.0.0.1");
-    EXPECT_TRUE(t.phone().AudioActive()) << "nothing opened, but the call stands";
-    EXPECT_TRUE(t.room->opens().empty());
-    EXPECT_TRUE(t.side->events.isEmpty());
-    EXPECT_TRUE(t.errors.entries().empty()) << "the failure is swallowed";
-    t.phone().setCalling(false);
     EXPECT_FALSE(t.phone().AudioActive());
-    EXPECT_EQ(t.side->events, QStringList { "Ended: ~Connection ended.@" });
+    EXPECT_TRUE(t.room->opens().empty());
+    EXPECT_EQ(t.side->events,
+        QStringList {
+            "DeviceError: Choose format A suitable driver is not available to provide valid format selections." });
+    // A callee in that state sends no acceptance.
+    t.phone().SendText("^Connected");
+    t.peer.receive(50); // the request
+    EXPECT_TRUE(t.peer.receive(50).isNull());
+}
+
+TEST(TelefoonChoice, ACallThatEndsWhileTheDialogIsOpenOpensNothingAfterIt)
+{
+    struct Case
+    {
+        const char *name;
+        std::function<void(Lone &)> meanwhile;
+    };
+    const Case cases[] = {
+        { "the user hangs up", [](Lone &t) { t.phone().setCalling(false); } },
+        { "the end message arrives",
+            [](Lone &t) {
+                t.peer.sendTo(
+                    QByteArray("~Connection ended.@").leftJustified(150, '\0'), uint16_t(t.phone().Local_Port()));
+                testsupport::waitUntil([&] { return !t.phone().AudioActive(); }, 2000);
+            } },
+    };
+    for (const Case &c : cases) {
+        Lone t;
+        acm::setFormatChooserUi([&](const acm::FormatChoiceRequest &, wave::TACMWaveFormat &chosen) {
+            c.meanwhile(t);
+            chosen = *call::codecFormat(uint8_t(call::Tverbinding::PCM8));
+            return wave::MMRESULT(wave::MMSYSERR_NOERROR);
+        });
+        t.phone().setUser_Chosen_Codec(true);
+        t.phone().CallTo("127.0.0.1");
+        EXPECT_FALSE(t.phone().AudioActive()) << c.name;
+        EXPECT_TRUE(t.room->opens().empty()) << c.name;
+        EXPECT_FALSE(t.phone().capture().Active()) << c.name;
+        serveEvents(200);
+        int voice = 0;
+        for (QByteArray d; !(d = t.peer.receive(1)).isNull();)
+            voice += d.size() != 150;
+        EXPECT_EQ(voice, 0) << c.name << ": nothing streams to the old peer";
+    }
 }
 
 TEST(TelefoonEvents, TheVoiceSocketsStatusAndSendsAreForwarded)

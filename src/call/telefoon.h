@@ -75,7 +75,7 @@ public:
     void setMute(bool mute) { m_mute = mute; }
     bool Auto_synchronise() const { return m_autoSynchronise; }
     void setAuto_synchronise(bool on) { m_autoSynchronise = on; }
-    // 1..100 while the audio runs (0 silences); see the voice path for the arithmetic.
+    // 1..100 while the audio runs (0 gives full level); see the voice path for the arithmetic.
     int Volume() const;
     void setVolume(int volume);
     const QString &Version() const { return m_version; }

@@ -124,12 +124,9 @@ void TTelefoon::setVolume(int volume)
     if (!m_audioActive)
         return;
     m_lastVolume = volume;
-    uint32_t word = 0; // 0 silences both channels
-    if (volume != 0) {
-        const uint32_t x = uint32_t(volume) * 655u - 1u;
-        word = x + x * 65536u;
-    }
-    wave::waveOutSetVolume(m_playback->DeviceHandle(), word);
+    // 0 wraps to full level on both channels: half duplex asks for 0 while it listens.
+    const uint32_t x = uint32_t(volume) * 655u - 1u;
+    wave::waveOutSetVolume(m_playback->DeviceHandle(), x + x * 65536u);
 }
 
 int TTelefoon::Volume() const

@@ -271,7 +271,7 @@ TEST(Telefoon, VolumeArithmetic)
         int readBack;
     };
     for (const Case &c : { Case { 1, 0x028E028Eu, 0 }, Case { 50, 0x7FED7FEDu, 49 }, Case { 51, 0x827C827Cu, 51 },
-             Case { 100, 0xFFDBFFDBu, 100 }, Case { 0, 0u, 0 } }) {
+             Case { 100, 0xFFDBFFDBu, 100 }, Case { 0, 0xFFFEFFFFu, 100 } }) {
         t.phone().setVolume(c.set);
         EXPECT_EQ(word(), c.word) << c.set;
         EXPECT_EQ(t.phone().Volume(), c.readBack) << c.set;

@@ -2,6 +2,7 @@
 #include "call/telefoon.h"
 
 #include "framework/application.h"
+#include "framework/exception.h"
 #include "framework/timer.h"
 #include "net/udpsock.h"
 
@@ -29,6 +30,11 @@ void TTelefoon::HandleCallRequest(QObject *sender, const QByteArray &s)
 {
     m_pending = CallerSettings { m_remoteIp, m_remotePort, uint8_t(m_connection), m_userChosenCodec };
     const QByteArray request = parseCallRequest(s, m_pending);
+    // A port no answer could reach (not a number, or outside 1..65535) makes the request
+    // malformed: neither adopted nor answered.
+    if (m_pending.remotePort < 1 || m_pending.remotePort > 65535)
+        throw framework::Exception(
+            QStringLiteral("Invalid port in call request: %1 is not a port from 1 to 65535").arg(m_pending.remotePort));
     if (m_adoptSettings && !m_audioActive) {
         m_remoteIp = m_pending.remoteIp;
         m_remotePort = m_pending.remotePort;

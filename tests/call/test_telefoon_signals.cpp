@@ -148,6 +148,19 @@ TEST(Telefoon, ARequestWithANonDigitCodecIsReportedAndNotAnswered)
     EXPECT_TRUE(t.drain().empty());
 }
 
+TEST(Telefoon, ARequestWithAPortOutside1To65535IsNeitherAdoptedNorAnswered)
+{
+    for (const char *port : { "110000", "-21072", "0", "abc" }) {
+        WithRawPeer t;
+        t.send(padded(QStringLiteral("I127.0.0.1P%1V1ZF@").arg(port).toLatin1()));
+        ASSERT_TRUE(waitUntil([&] { return !t.errors.entries().empty(); }, 1000)) << port;
+        EXPECT_TRUE(t.errors.messages()[0].startsWith("Invalid port in call request: ")) << port;
+        EXPECT_EQ(t.phone().Remote_Port(), t.peer.port()) << port;
+        EXPECT_FALSE(t.phone().AudioActive()) << port;
+        EXPECT_TRUE(t.side->events.isEmpty()) << port;
+    }
+}
+
 TEST(Telefoon, ACodecNumberOutsideTheTableOpensNoDeviceAndSendsNoAcceptance)
 {
     WithRawPeer t;

@@ -143,8 +143,11 @@ void TTelefoon::setWaitForconnectionTime(int seconds)
 void TTelefoon::setCalling(bool calling)
 {
     if (!calling) {
+        // A placed call is ended on the wire too when this side's audio failed to open: the
+        // callee may have answered and be streaming.
+        const bool placed = m_calling;
         m_calling = false;
-        if (m_audioActive) {
+        if (m_audioActive || placed) {
             SetAudioActive(false);
             sendSignal(*buildMessage(kEndMessage.chopped(1)));
             if (OnConnectionEnded)

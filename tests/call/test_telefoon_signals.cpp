@@ -161,6 +161,23 @@ TEST(Telefoon, ARequestWithAPortOutside1To65535IsNeitherAdoptedNorAnswered)
     }
 }
 
+TEST(Telefoon, ACallerWhoseAudioFailedStillEndsTheCallOnTheWire)
+{
+    WithRawPeer t;
+    t.phone().setConnection(Tverbinding::LERNOUT4); // no codec for this tag here
+    t.phone().CallTo("127.0.0.1");
+    ASSERT_FALSE(t.phone().AudioActive());
+    t.send(padded("^Connected@"));
+    ASSERT_TRUE(t.side->waitFor("Accepted"));
+    t.drain();
+    t.phone().setCalling(false);
+    const auto sent = t.drain();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], padded("~Connection ended.@"));
+    EXPECT_EQ(t.side->events.last(), "Ended: ~Connection ended.@");
+    EXPECT_FALSE(t.phone().noAnswerTimer().Enabled());
+}
+
 TEST(Telefoon, ACodecNumberOutsideTheTableOpensNoDeviceAndSendsNoAcceptance)
 {
     WithRawPeer t;

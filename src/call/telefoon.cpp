@@ -6,6 +6,7 @@
 #include "framework/timer.h"
 #include "net/sockbase.h"
 #include "net/udpsock.h"
+#include "platform/localaddresses.h"
 
 #include <QLocale>
 #include <QTime>
@@ -159,10 +160,15 @@ void TTelefoon::setCalling(bool calling)
         framework::ShowMessage(kAlreadyInACall);
         return;
     }
-    if (m_localIp.trimmed().isEmpty())
-        FetchLocal_IP();
+    // Without a fixed Local_IP the request names, for this call, the address this machine reaches
+    // the callee from: with two interfaces or a VPN the primary one may be unreachable for it.
+    QString announced = m_localIp;
+    if (announced.trimmed().isEmpty())
+        announced = platform::localIPv4AddressToward(m_remoteIp);
+    if (announced.isEmpty())
+        announced = interfaceAddress();
     m_udp->setRemoteHost(m_remoteIp);
-    sendSignal(buildCallRequest(m_localIp, m_localPort, uint8_t(m_connection), m_userChosenCodec));
+    sendSignal(buildCallRequest(announced, m_localPort, uint8_t(m_connection), m_userChosenCodec));
     if (!m_calling)
         m_noAnswerTimer->setEnabled(true);
     m_calling = true;
@@ -214,10 +220,15 @@ void TTelefoon::sendSignal(const QByteArray &datagram)
 
 void TTelefoon::FetchLocal_IP()
 {
+    m_localIp = interfaceAddress();
+}
+
+QString TTelefoon::interfaceAddress()
+{
     const auto query = std::make_unique<net::TSockBase>(nullptr);
     QString address;
     query->QueryLocalAddress(address);
-    m_localIp = address;
+    return address;
 }
 
 void TTelefoon::NoAnswer(QObject *timer)

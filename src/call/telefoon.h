@@ -128,6 +128,7 @@ private:
     void PingReceived(QObject *sender, int numberBytes, const QString &fromIp);
     void sendSignal(const QByteArray &datagram);
     void FetchLocal_IP();
+    static QString interfaceAddress();
     void NoAnswer(QObject *timer);
     // Voice path (telefoon_voice.cpp).
     void OpenAudio();

@@ -63,6 +63,27 @@ QString primaryLocalIPv4Address()
     return addresses.isEmpty() ? QString() : addresses.first();
 }
 
+QString localIPv4AddressToward(const QString &remote)
+{
+    const uint32_t address = winsock::inetAddr(remote);
+    if (address == winsock::kNoneAddress || address == 0)
+        return {};
+    // Connecting a datagram socket sends nothing; it only makes the system choose the route.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = address;
+    sockaddr_in local {};
+    socklen_t length = sizeof local;
+    const bool found = ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0 && local.sin_addr.s_addr != 0;
+    ::close(fd);
+    return found ? winsock::dottedText(local.sin_addr.s_addr) : QString();
+}
+
 QString localHostName()
 {
     char name[256] = {};

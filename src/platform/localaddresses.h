@@ -14,6 +14,11 @@ QStringList localIPv4Addresses();
 // The first of localIPv4Addresses(), or an empty text when the machine has none at all.
 QString primaryLocalIPv4Address();
 
+// The local address (dotted text) the system sends from to reach remote, a dotted IPv4 address:
+// the source address of its route there. Empty when remote is not a dotted address or no route
+// leads there.
+QString localIPv4AddressToward(const QString &remote);
+
 // The name of the interface that carries the default IPv4 route, from the routing table text of
 // /proc/net/route (empty when there is none). Separate for testing.
 QString defaultRouteInterface(const QString &routeTable);

@@ -178,6 +178,18 @@ TEST(Telefoon, ACallerWhoseAudioFailedStillEndsTheCallOnTheWire)
     EXPECT_FALSE(t.phone().noAnswerTimer().Enabled());
 }
 
+TEST(Telefoon, WithoutALocalAddressTheRequestNamesTheOneTheCalleeIsReachedFrom)
+{
+    WithRawPeer t;
+    t.phone().setLocal_IP("");
+    t.phone().setMute(true);
+    t.phone().CallTo("127.0.0.1");
+    const auto sent = t.drain();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_TRUE(sent[0].startsWith("I127.0.0.1P")) << sent[0].left(24).toStdString();
+    EXPECT_TRUE(t.phone().Local_IP().isEmpty()) << "worked out for this call only";
+}
+
 TEST(Telefoon, ACodecNumberOutsideTheTableOpensNoDeviceAndSendsNoAcceptance)
 {
     WithRawPeer t;

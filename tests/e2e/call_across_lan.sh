@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # Two headless peers on two hosts of a namespace LAN call each other, one codec at a time: each
 # plays its own tone into the call from a WAV file and records what it hears; each recording must
-# hold the other side's tone (measured with sox), not its own. The tones are ones a GSM decoder
-# picks up mid-stream: for pure tones such as 1000 Hz a decoder that misses the first block (the
-# shared generator's first draw always discards) stays nearly silent, which speech never does.
+# hold the other side's tone (measured with sox), not its own.
 # Usage: call_across_lan.sh PATH/TO/tobrel-peer. Exit 77 = skipped (the reason is printed).
 set -euo pipefail
 peer=$1

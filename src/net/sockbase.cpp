@@ -1,6 +1,7 @@
 #include "net/sockbase.h"
 
 #include "framework/application.h"
+#include "net/portrange.h"
 #include "net/sockwindow.h"
 #include "net/threadtimer.h"
 #include "net/winsockerrortext.h"
@@ -78,6 +79,12 @@ TSockBase::~TSockBase()
 int TSockBase::WinsockUsers()
 {
     return s_winsockUsers;
+}
+
+void TSockBase::setPort(int port)
+{
+    checkPortRange<ESockError>(port);
+    m_port = port;
 }
 
 uint16_t TSockBase::SocketHandle() const

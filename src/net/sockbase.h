@@ -67,8 +67,9 @@ public:
     // Published properties.
     const QString &Host() const { return m_host; }
     void setHost(const QString &host) { m_host = host; }
-    int Port() const { return m_port; } // used as a 16-bit value
-    void setPort(int port) { m_port = port; }
+    int Port() const { return m_port; }
+    // Ports outside 0..65535 raise ESockError and change nothing.
+    void setPort(int port);
     int TimeOut() const { return m_timeOut; } // ms for look-ups and connects; 0 waits without limit
     void setTimeOut(int milliseconds) { m_timeOut = milliseconds; }
     int ReportLevel() const { return m_reportLevel; } // highest status level reported

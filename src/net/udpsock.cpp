@@ -1,6 +1,7 @@
 #include "net/udpsock.h"
 
 #include "framework/application.h"
+#include "net/portrange.h"
 #include "net/winsockerrortext.h"
 
 #include <QByteArray>
@@ -86,8 +87,15 @@ void TUDPSock::closeSocket()
     m_bound = false;
 }
 
+void TUDPSock::setRemotePort(int port)
+{
+    checkPortRange<UDPSockError>(port);
+    m_remotePort = port;
+}
+
 void TUDPSock::setLocalPort(int port)
 {
+    checkPortRange<UDPSockError>(port);
     closeSocket();
     if (m_libraryStarted) {
         ws::cleanup();

@@ -52,9 +52,11 @@ public:
     // Raises UDPSockError for a name over 128 characters (it would not fit the system's buffer).
     void setRemoteHost(const QString &host);
     int RemotePort() const { return m_remotePort; }
-    void setRemotePort(int port) { m_remotePort = port; }
+    // Ports outside 0..65535 raise UDPSockError and change nothing.
+    void setRemotePort(int port);
     int LocalPort() const { return m_localPort; }
-    // Re-creates the socket and binds it to port. A port that cannot be bound (already taken) is
+    // Re-creates the socket and binds it to port; a port outside 0..65535 raises UDPSockError before
+    // anything changes. A port that cannot be bound (already taken) is
     // reported to the application's error reporting without interrupting the caller; the component
     // then has an unbound socket until the next assignment.
     void setLocalPort(int port);

@@ -70,6 +70,18 @@ TEST(SockBaseConnect, ConnectsToALoopbackServer)
     EXPECT_EQ(raisedText<ESockError>([&] { sock.Connect(); }), QStringLiteral("Already connected"));
 }
 
+TEST(SockBaseConnect, PortsOutsideSixteenBitsAreRefused)
+{
+    LoopbackServer server;
+    TSockBase sock;
+    sock.setPort(server.port());
+    for (int bad : { -1, 65536, 65536 + server.port() }) {
+        EXPECT_EQ(raisedText<ESockError>([&] { sock.setPort(bad); }),
+            QStringLiteral("Port %1 is out of range: ports are 0 to 65535").arg(bad));
+    }
+    EXPECT_EQ(sock.Port(), server.port());
+}
+
 TEST(SockBaseConnect, RefusedConnectionFiresOnConnectionFailed)
 {
     uint16_t closedPort = 0;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <vector>
@@ -147,6 +148,29 @@ TEST(UDPSock, MovingToAnotherPortReceivesThereAndNoLongerOnTheOld)
     testsupport::serveEvents(50);
     ASSERT_EQ(b.received.size(), 1u);
     EXPECT_EQ(b.received[0].bytes, "new");
+}
+
+TEST(UDPSock, PortsOutsideSixteenBitsAreRefusedAndChangeNothing)
+{
+    Listener b;
+    RawUdpSocket peer;
+    b.sock.setRemoteHost("127.0.0.1");
+    b.sock.setRemotePort(peer.port());
+    for (int bad : { -1, 65536, 70000, INT_MIN, INT_MAX }) {
+        const QString expected = QStringLiteral("Port %1 is out of range: ports are 0 to 65535").arg(bad);
+        EXPECT_EQ(raisedText<UDPSockError>([&] { b.sock.setLocalPort(bad); }), expected);
+        EXPECT_EQ(raisedText<UDPSockError>([&] { b.sock.setRemotePort(bad); }), expected);
+    }
+    EXPECT_EQ(b.sock.LocalPort(), b.port);
+    EXPECT_EQ(b.sock.RemotePort(), peer.port());
+    // Still bound where it was, and still sending where it did.
+    MemoryStream stream = streamOf("unchanged");
+    b.sock.SendStream(stream);
+    EXPECT_EQ(peer.receive(), "unchanged");
+    peer.sendTo("here", b.port);
+    ASSERT_TRUE(b.waitFor(1));
+    b.sock.setRemotePort(65535);
+    EXPECT_EQ(b.sock.RemotePort(), 65535);
 }
 
 TEST(UDPSock, DottedRemoteHostNeedsNoLookupAndNullAddressIsRefused)

@@ -24,7 +24,8 @@ public:
 // One IPv4 UDP socket: binds a local port, sends a stream as one datagram to RemoteHost:RemotePort
 // and reports every arriving datagram through OnDataReceived. Lives on the GUI thread; notices
 // arrive through its notice sink. A send to a host name (not a dotted address) waits for the
-// look-up by serving the event loop, so any handler may run inside SendStream.
+// look-up by serving the event loop, so any handler may run inside SendStream. Any event handler
+// may free the component: a send it interrupts raises UDPSockError, a notice just ends.
 class TUDPSock : public framework::TComponent
 {
     Q_OBJECT
@@ -91,7 +92,8 @@ protected:
 private:
     void createSocket();
     void closeSocket();
-    void ReportStatus(int level, const QString &text);
+    // False when an OnStatus handler freed the component.
+    [[nodiscard]] bool ReportStatus(int level, const QString &text);
     void CheckSocketError();
     void ResolveRemoteHost();
     void SocketWindowProc(const framework::Notice &notice);
@@ -118,8 +120,6 @@ private:
     QString m_lastStatus;
     int m_lastErrorNo = 0;
     platform::winsock::Socket m_socket = platform::winsock::kInvalidSocket;
-    // Shared with waits in progress, so that a wait notices when a handler destroyed the component.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace net

@@ -7,12 +7,14 @@
 #include "support/eventwait.h"
 #include "support/raised.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <memory>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -375,6 +377,34 @@ TEST(SockBaseClose, DisconnectClosesAndOpensAFreshSocket)
     connectBounded(sock, server.port());
     EXPECT_TRUE(sock.Connected());
     ASSERT_TRUE(server.acceptClient());
+}
+
+TEST(SockBaseClose, TheOldSocketsCloseNoticeNeverReachesTheFreshOne)
+{
+    LoopbackServer server;
+    TSockBase sock;
+    int disconnects = 0;
+    sock.OnDisconnect = [&](QObject *) { ++disconnects; };
+    connectBounded(sock, server.port());
+    ASSERT_TRUE(server.acceptClient());
+    testsupport::serveEvents(30); // nothing of the connection's start is left to deliver
+    const uint16_t old = sock.SocketHandle();
+    server.closeClient();
+    pollfd hangUp { old, POLLRDHUP, 0 };
+    ASSERT_EQ(::poll(&hangUp, 1, 3000), 1);
+    // One pass of the loop: the layer sees the hang-up and posts its close notice, which waits for
+    // the next pass. Meanwhile the component closes and at once opens a socket under the same
+    // descriptor number.
+    QCoreApplication::processEvents();
+    ASSERT_EQ(disconnects, 0) << "the close notice was delivered at once";
+    sock.Disconnect();
+    ASSERT_EQ(sock.SocketHandle(), old);
+    ASSERT_EQ(raisedText<ESockError>([&] { connectBounded(sock, server.port(), 1000); }), QString())
+        << "the old socket's close notice closed the new one";
+    ASSERT_TRUE(server.acceptClient());
+    testsupport::serveEvents(50);
+    EXPECT_TRUE(sock.Connected());
+    EXPECT_EQ(disconnects, 1);
 }
 
 TEST(SockBaseClose, PeerCloseKeepsTheLastBytesForReadLn)

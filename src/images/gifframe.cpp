@@ -71,6 +71,8 @@ quint8 TExtension::label() const
         return 0xFF;
     case TExtensionKind::ekComment:
         return 0xFE;
+    case TExtensionKind::ekUnknown:
+        return UnknownLabel;
     }
     return 0xFE;
 }

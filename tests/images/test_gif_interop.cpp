@@ -144,6 +144,44 @@ TEST(GifInterop, GiflibFilesDecodeAsGiflibDecodes)
     expectSameAsGiflib(gifpeer::encode({ big, interlaced, tiny }, true), "three frames, local tables");
 }
 
+TEST(GifInterop, UnknownExtensionBlocksAreSkippedAndWrittenBackUnchanged)
+{
+    // giflib's gifbuild writes extension blocks of any label, as gifsicle and others do.
+    const QByteArray description = "screen width 4\nscreen height 3\nscreen colors 2\n"
+                                   "screen map\nrgb 255 255 255 is 0\nrgb 0 0 0 is 1\nend\n"
+                                   "extension 99\nfirst block\n\\x01\\x02second\nend\n"
+                                   "extension 7E\nabc\nend\n"
+                                   "image # 1\nimage bits 4 by 3\n0110\n1001\n0110\n"
+                                   "extension CE\n\\x00\\x01\\x02\nend\n"
+                                   "graphics control\ndisposal mode 1\ndelay 7\ntransparent index 1\nend\n"
+                                   "image # 2\nimage bits 4 by 3\n1111\n0000\n1010\n";
+    const QByteArray gif = gifpeer::giflibTool("gifbuild", {}, description);
+    ASSERT_FALSE(gif.isEmpty()) << "gifbuild failed";
+    expectSameAsGiflib(gif, "unknown extension blocks");
+
+    const auto unknownBlocks = [](const gifpeer::Frame &frame) {
+        std::vector<std::pair<int, QByteArrayList>> blocks;
+        for (const auto &block : frame.extensions)
+            if (block.first != 0xF9 && block.first != 0xFE && block.first != 0xFF && block.first != 0x01)
+                blocks.push_back(block);
+        return blocks;
+    };
+    const gifpeer::File source = gifpeer::decode(gif);
+    ASSERT_EQ(source.frames.size(), 2u);
+    ASSERT_EQ(unknownBlocks(source.frames[0]).size(), 2u);
+    TGIFImage image;
+    load(image, gif);
+    const gifpeer::File saved = gifpeer::decode(save(image));
+    ASSERT_TRUE(saved.ok);
+    ASSERT_EQ(saved.frames.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(unknownBlocks(saved.frames[i]), unknownBlocks(source.frames[i])) << i;
+        EXPECT_EQ(saved.frames[i].pixels, source.frames[i].pixels) << i;
+    }
+    EXPECT_EQ(saved.frames[1].transparent, 1);
+    EXPECT_EQ(saved.frames[1].delay, 7);
+}
+
 TEST(GifInterop, WrittenFilesDecodeWithGiflibToTheSourcePixels)
 {
     expectRoundTripThroughGiflib(

@@ -182,6 +182,60 @@ TEST(GifInterop, UnknownExtensionBlocksAreSkippedAndWrittenBackUnchanged)
     EXPECT_EQ(saved.frames[1].delay, 7);
 }
 
+TEST(GifInterop, ReencodingKeepsTransparentAndOpaquePixelsApart)
+{
+    const auto transparentPixels = [](const gifpeer::Frame &frame) {
+        std::vector<bool> mask;
+        for (uchar pixel : frame.pixels)
+            mask.push_back(pixel == frame.transparent);
+        return mask;
+    };
+    const auto colours = [](const gifpeer::Frame &frame) {
+        std::vector<TColor> seen;
+        for (uchar pixel : frame.pixels)
+            seen.push_back(frame.colors.at(pixel));
+        return seen;
+    };
+    // Entries 0 and 2 are both black; only 2 is transparent.
+    const QByteArray gif = gifpeer::giflibTool("gifbuild", {},
+        "screen width 6\nscreen height 2\nscreen colors 4\nscreen map\nrgb 0 0 0 is 0\nrgb 255 255 255 is 1\n"
+        "rgb 0 0 0 is 2\nrgb 255 0 0 is 3\nend\ngraphics control\ntransparent index 2\nend\n"
+        "image # 1\nimage bits 6 by 2\n022013\n320102\n");
+    ASSERT_FALSE(gif.isEmpty()) << "gifbuild failed";
+    const gifpeer::File source = gifpeer::decode(gif);
+    ASSERT_EQ(source.frames.size(), 1u);
+
+    TGIFImage read;
+    load(read, gif);
+    TBitmap bitmap;
+    read.AssignTo(bitmap);
+    TGIFImage viaBitmap;
+    viaBitmap.Assign(bitmap);
+    TGIFImage sameFrame;
+    load(sameFrame, gif);
+    sameFrame.Frame(0).SetFrameBitmap(sameFrame.Frame(0).FrameBitmap());
+    for (TGIFImage *copy : { &viaBitmap, &sameFrame }) {
+        const gifpeer::File written = gifpeer::decode(save(*copy));
+        ASSERT_TRUE(written.ok);
+        EXPECT_EQ(transparentPixels(written.frames.at(0)), transparentPixels(source.frames[0]));
+        EXPECT_EQ(colours(written.frames.at(0)), colours(source.frames[0]));
+    }
+
+    // Reduced to grey levels, the black transparent pixels keep an entry apart from the darkest grey.
+    TBitmap deep(5, 1, 24);
+    const TColor pixels[5] = { 0, images::rgbColor(1, 1, 1), 0xFFFFFF, 0, images::rgbColor(2, 2, 2) };
+    for (int x = 0; x < 5; ++x)
+        deep.setPixelColor(x, 0, pixels[x]);
+    deep.transparent = true;
+    deep.transparentColor = 0;
+    TGIFImage grey;
+    grey.Assign(deep);
+    grey.Frame(0).Grayscale = true;
+    const gifpeer::File reduced = gifpeer::decode(save(grey));
+    ASSERT_TRUE(reduced.ok);
+    EXPECT_EQ(transparentPixels(reduced.frames.at(0)), std::vector<bool>({ true, false, false, true, false }));
+}
+
 TEST(GifInterop, WrittenFilesDecodeWithGiflibToTheSourcePixels)
 {
     expectRoundTripThroughGiflib(

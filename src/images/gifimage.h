@@ -187,7 +187,8 @@ private:
 };
 
 // Registers TGIFImage with the picture-format registry ("gif", "CompuServe GIF Image", clipboard
-// format "GIF Image"). Done at start-up and undone at shutdown automatically; callable again.
+// format "GIF Image"). Every program that has pictures calls it at its start (GUI thread); nothing
+// registers behind its back. Calling it again is harmless.
 void registerGifImage();
 void unregisterGifImage();
 

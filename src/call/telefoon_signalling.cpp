@@ -30,14 +30,15 @@ void TTelefoon::HandleCallRequest(QObject *sender, const QByteArray &s)
     m_pending = CallerSettings { m_remoteIp, m_remotePort, uint8_t(m_connection), m_userChosenCodec };
     const QByteArray request = parseCallRequest(s, m_pending);
     if (m_adoptSettings && !m_audioActive) {
+        // The socket first: an address it refuses (too long) leaves the caller's settings unadopted.
+        m_udp->setRemoteHost(m_pending.remoteIp);
+        m_udp->setRemotePort(m_pending.remotePort);
         m_remoteIp = m_pending.remoteIp;
         m_remotePort = m_pending.remotePort;
         m_connection = Tverbinding(m_pending.connection);
         m_userChosenCodec = m_pending.userChosenCodec;
         if (m_localIp.isEmpty())
             FetchLocal_IP();
-        m_udp->setRemoteHost(m_remoteIp);
-        m_udp->setRemotePort(m_remotePort);
     }
     if (m_autoAnswer) {
         SetAudioActive(true);

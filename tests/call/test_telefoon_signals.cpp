@@ -137,15 +137,29 @@ TEST(Telefoon, ANonAdoptingCalleeKeepsItsSettingsButRecordsThePendingOnes)
     EXPECT_EQ(t.phone().pendingCallerSettings().connection, 5);
 }
 
-TEST(Telefoon, ARequestWithANonDigitCodecIsReportedAndNotAnswered)
+TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
 {
-    WithRawPeer t;
-    t.send(padded(QStringLiteral("I127.0.0.1P%1VqZF@").arg(t.peer.port()).toLatin1()));
-    ASSERT_TRUE(waitUntil([&] { return !t.errors.entries().empty(); }));
-    EXPECT_EQ(t.errors.messages()[0], "Invalid codec in call request: 'q' is not a valid integer value");
-    EXPECT_TRUE(t.side->events.isEmpty());
-    EXPECT_FALSE(t.phone().AudioActive());
-    EXPECT_TRUE(t.drain().empty());
+    const QByteArray longAddress(130, '1');
+    const struct
+    {
+        QByteArray request;
+        QString error;
+    } cases[] = {
+        { "I127.0.0.1P%1VqZF@", "Invalid codec in call request: 'q' is not a valid integer value" },
+        { "I127.0.0.1P70000V2ZF@", "Invalid port in call request: 70000 is outside 0 to 65535" },
+        { "I" + longAddress + "P%1V2ZF@", "Remote host name too long: 130 characters, at most 128 are allowed" },
+    };
+    for (const auto &c : cases) {
+        WithRawPeer t;
+        t.send(padded(QString::fromLatin1(c.request).arg(t.peer.port()).toLatin1()));
+        ASSERT_TRUE(waitUntil([&] { return !t.errors.entries().empty(); }));
+        EXPECT_EQ(t.errors.messages()[0], c.error);
+        EXPECT_TRUE(t.side->events.isEmpty());
+        EXPECT_FALSE(t.phone().AudioActive());
+        EXPECT_TRUE(t.drain().empty());
+        EXPECT_EQ(t.phone().Remote_IP(), t.phone().voiceSocket().RemoteHost()) << c.error.toStdString();
+        EXPECT_EQ(t.phone().Remote_Port(), t.peer.port());
+    }
 }
 
 TEST(Telefoon, ACodecNumberOutsideTheTableOpensNoDeviceAndSendsNoAcceptance)
@@ -236,11 +250,11 @@ TEST(Telefoon, TheDiscardsFollowTheSharedGenerator)
         serveEvents(1500);
         t.phone().SetAudioActive(false);
         const uint32_t end = call::SyncRandom::state();
+        // Replay the draws the call made (the generator itself is checked against known figures).
         int draws = 0;
         int discarded = 0;
-        for (uint32_t state = start; state != end; ++draws) {
-            state = state * 134775813u + 1u;
-            discarded += uint32_t((uint64_t(state) * 1200u) >> 32) <= 20;
+        for (call::SyncRandom::setState(start); call::SyncRandom::state() != end; ++draws) {
+            discarded += call::SyncRandom::draw(1200) <= 20;
             ASSERT_LT(draws, 1000);
         }
         int voice = 0;

@@ -356,17 +356,28 @@ TEST(SockBaseAccept, AFinishedLookupIsNoIncomingConnection)
     EXPECT_EQ(raisedText<ESockError>([&] { listener.Accept(); }), QStringLiteral("Accepting Canceled"));
 }
 
-TEST(SockBaseClose, DisconnectClosesAndOpensAFreshSocket)
+// A component connected to a loopback server, counting its disconnections.
+struct ConnectedSock : ::testing::Test
 {
     LoopbackServer server;
     TSockBase sock;
     int disconnects = 0;
-    sock.OnDisconnect = [&](QObject *sender) {
-        EXPECT_EQ(sender, &sock);
-        ++disconnects;
-    };
-    connectBounded(sock, server.port());
-    ASSERT_TRUE(server.acceptClient());
+
+    void SetUp() override
+    {
+        sock.OnDisconnect = [this](QObject *sender) {
+            EXPECT_EQ(sender, &sock);
+            ++disconnects;
+        };
+        connectBounded(sock, server.port());
+        ASSERT_TRUE(server.acceptClient());
+    }
+};
+
+using SockBaseClose = ConnectedSock;
+
+TEST_F(SockBaseClose, DisconnectClosesAndOpensAFreshSocket)
+{
     sock.Disconnect();
     EXPECT_EQ(disconnects, 1);
     EXPECT_FALSE(sock.Connected());
@@ -379,14 +390,8 @@ TEST(SockBaseClose, DisconnectClosesAndOpensAFreshSocket)
     ASSERT_TRUE(server.acceptClient());
 }
 
-TEST(SockBaseClose, TheOldSocketsCloseNoticeNeverReachesTheFreshOne)
+TEST_F(SockBaseClose, TheOldSocketsCloseNoticeNeverReachesTheFreshOne)
 {
-    LoopbackServer server;
-    TSockBase sock;
-    int disconnects = 0;
-    sock.OnDisconnect = [&](QObject *) { ++disconnects; };
-    connectBounded(sock, server.port());
-    ASSERT_TRUE(server.acceptClient());
     testsupport::serveEvents(30); // nothing of the connection's start is left to deliver
     const uint16_t old = sock.SocketHandle();
     server.closeClient();
@@ -407,14 +412,8 @@ TEST(SockBaseClose, TheOldSocketsCloseNoticeNeverReachesTheFreshOne)
     EXPECT_EQ(disconnects, 1);
 }
 
-TEST(SockBaseClose, PeerCloseKeepsTheLastBytesForReadLn)
+TEST_F(SockBaseClose, PeerCloseKeepsTheLastBytesForReadLn)
 {
-    LoopbackServer server;
-    TSockBase sock;
-    int disconnects = 0;
-    sock.OnDisconnect = [&](QObject *) { ++disconnects; };
-    connectBounded(sock, server.port());
-    ASSERT_TRUE(server.acceptClient());
     server.send(QByteArray("last words\r\n"));
     server.closeClient();
     ASSERT_TRUE(testsupport::waitUntil([&] { return disconnects == 1; }, 3000));

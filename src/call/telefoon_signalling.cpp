@@ -4,6 +4,7 @@
 #include "framework/application.h"
 #include "framework/timer.h"
 #include "net/udpsock.h"
+#include "platform/localaddresses.h"
 
 namespace call {
 
@@ -92,6 +93,11 @@ void TTelefoon::PingReceived(QObject *sender, int numberBytes, const QString &fr
     m_pingUdp->ReadStream(stream);
     const std::optional<PingDatagram> ping = parsePing(stream.bytes());
     if (!ping)
+        return;
+    // Our own ping, sent to an address of this machine: no other copy here can hold our ping
+    // port, so answering would only make this copy believe another one is there.
+    if (!ping->isAnswer && ping->port == m_localPingPort
+        && (fromIp.startsWith(QLatin1String("127.")) || platform::localIPv4Addresses().contains(fromIp)))
         return;
     if (!ping->isAnswer && m_pingAutoRespond) {
         // Answer the asker on the port it named, without disturbing where Ping() sends.

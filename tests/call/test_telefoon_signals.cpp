@@ -6,6 +6,7 @@
 #include "framework/timer.h"
 #include "net/udpsock.h"
 #include "net/udptestpeer.h"
+#include "platform/localaddresses.h"
 #include "platform/wave/waveapi.h"
 
 #include <gtest/gtest.h>
@@ -320,4 +321,10 @@ TEST(Telefoon, PingsAreAnsweredOnTheSendersPingPort)
     serveEvents(50);
     EXPECT_EQ(heard.size(), 1u);
     EXPECT_TRUE(t.side->events.isEmpty());
+    // A copy's own ping, sent to an address of its machine, is neither answered nor reported.
+    t.phone().setRemote_Ping_port(t.phone().Local_Ping_Port());
+    for (const QString &own : QStringList { "127.0.0.1" } + platform::localIPv4Addresses().mid(0, 1))
+        t.phone().Ping(own);
+    serveEvents(100);
+    EXPECT_EQ(heard.size(), 1u);
 }

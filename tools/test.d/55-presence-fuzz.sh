@@ -8,16 +8,12 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$top/build-fuzz-presence
 seconds=${PRESENCE_FUZZ_SECONDS:-60}
 
-cmake -S "$top/tests/presence/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)"
+"$top/tools/fuzz" build "$top/tests/presence/fuzz" "$build"
 
 # Seeds: records of one length byte and a datagram: announcements, the two control words, a
 # message cut short, line-ending variants, a zero byte, a foreign datagram.
 seeds=$build/seeds
-corpus=$build/corpus
-rm -rf "$seeds" "$corpus"
-mkdir -p "$seeds" "$corpus"
+"$top/tools/fuzz" fresh "$build"
 record() {
     printf "\\$(printf '%03o' "${#1}")"
     printf '%s' "$1"
@@ -37,12 +33,5 @@ record $'Message\nu\rc\r\nx\n\ry\r\r\n' >"$seeds/endings"
 printf 'Message\r\nu\r\nc\r\nab\000cd\r\n' >"$seeds/zero"
 printf 'Hello\r\nthere' >"$seeds/foreign"
 
-"$build/fuzz_presence" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
-    -dict="$top/tests/presence/fuzz/presence.dict" -artifact_prefix="$build/" -print_final_stats=1 \
-    "$corpus" "$seeds" 2>"$build/fuzz.log" || {
-    tail -n 60 "$build/fuzz.log"
-    echo "presence fuzz: finding (log and input in $build)" >&2
-    exit 1
-}
-grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)' "$build/fuzz.log" || true
-echo "presence fuzz: no finding in ${seconds}s"
+"$top/tools/fuzz" run presence "$build" fuzz_presence "$seconds" -max_len=4096 \
+    -dict="$top/tests/presence/fuzz/presence.dict"

@@ -50,7 +50,7 @@ MessageKind HandleNewMessage(QStringList &rawList, const QString &computer, cons
     const MessageKind kind = messageKind(text);
     if (kind == MessageKind::Resend)
         AnnounceSelf(rawList, localIPs, send);
-    else if (kind == MessageKind::Announcement)
+    else if (kind == MessageKind::Announcement && rawList.size() < kMaxRawEntries)
         rawList << text + computer;
     return kind;
 }

@@ -50,8 +50,10 @@ void receive(QStringList &raw, const QByteArray &datagram)
         check(raw.size() == before && sent.isEmpty(), "a stop leaves the list");
         break;
     case presence::MessageKind::Announcement:
-        check(raw.size() == before + 1 && raw.last() == message->text + message->computer && sent.isEmpty(),
-            "an announcement appends one entry");
+        check(sent.isEmpty() && raw.size() <= presence::kMaxRawEntries
+                && (before == presence::kMaxRawEntries
+                    || (raw.size() == before + 1 && raw.last() == message->text + message->computer)),
+            "an announcement appends one entry unless the list is full");
         break;
     }
 

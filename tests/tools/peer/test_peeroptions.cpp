@@ -68,7 +68,24 @@ TEST(PeerOptions, HelpIsShownAndExitsWell)
     EXPECT_FALSE(result.options);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.message.contains("--call"));
-    EXPECT_TRUE(result.message.contains("--codec"));
+    EXPECT_TRUE(result.message.simplified().contains("lh4 and lh8 have no codec driver on this system"));
+    EXPECT_TRUE(result.message.contains("Exit status:"));
+    EXPECT_TRUE(result.message.contains("text <message>"));
+}
+
+TEST(PeerOptions, WhatAScriptAsksFor)
+{
+    const auto result = parse({ "--ping", "10.0.0.2", "--ping-port", "9000", "--remote-ping-port", "9001", "--call",
+        "10.0.0.2", "--text", "Door open", "--stay" });
+    ASSERT_TRUE(result.options) << result.message.toStdString();
+    EXPECT_EQ(result.options->remotePingPort, 9001);
+    EXPECT_EQ(result.options->text, "Door open");
+    EXPECT_TRUE(result.options->stay);
+    EXPECT_EQ(parse({ "--ping-port", "9000" }).options->remotePingPort, 9000) << "the same as --ping-port";
+    const auto rejecting = parse({ "--reject" });
+    ASSERT_TRUE(rejecting.options);
+    EXPECT_TRUE(rejecting.options->reject);
+    EXPECT_FALSE(rejecting.options->autoAnswer);
 }
 
 TEST(PeerOptions, BadArgumentsAreExplained)
@@ -96,6 +113,12 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         { { "--list", "--no-presence" }, "--list needs the presence exchange that --no-presence turns off." },
         { { "--list", "--call", "10.0.0.1" }, "--list only lists: it takes no --call, --ping or --duration." },
         { { "--list", "--duration", "5" }, "--list only lists: it takes no --call, --ping or --duration." },
+        { { "--call", "10.0.0.1", "--codec", "lh4" }, "--codec lh4: there is no codec driver for it on this system" },
+        { { "--codec", "LH8" }, "--codec LH8: there is no codec driver for it on this system" },
+        { { "--remote-ping-port", "65536" }, "--remote-ping-port must be a number from 1 to 65535." },
+        { { "--text", "~bye" }, "--text: the text may not hold the characters @ ~ ^ |." },
+        { { "--reject", "--no-answer" }, "--reject and --no-answer exclude each other" },
+        { { "--stay" }, "--stay keeps the peer running after --call or --ping" },
     };
     for (const Case &c : cases) {
         const auto result = parse(c.arguments);

@@ -76,7 +76,7 @@ show_logs() {
 start c 3 host-c --port 49217
 sleep 0.5
 start a 1 host-a --port 49217
-start b 2 host-b --port 49217 --call 10.99.0.3
+start b 2 host-b --port 49217 --call 10.99.0.3 --stay # b goes on listing after its call
 all="10.99.0.1 host-a|10.99.0.2 host-b|10.99.0.3 host-c|127.0.0.1"
 for name in a b c; do wait_list "$name" "$all" 8 || true; done
 grep -q '^accepted: Connected' "$work/b.log" || fail "the call from b to c was not accepted"

@@ -106,32 +106,33 @@ TTelefoon::~TTelefoon()
 
 void TTelefoon::setRemote_IP(const QString &address)
 {
-    m_remoteIp = address;
     m_udp->setRemoteHost(address);
+    m_remoteIp = address;
 }
 
 void TTelefoon::setRemote_Port(int port)
 {
-    m_remotePort = port;
     m_udp->setRemotePort(port);
+    m_remotePort = port;
 }
 
 void TTelefoon::setLocal_Port(int port)
 {
-    m_localPort = port;
+    // The socket first: a port it refuses must not be kept (the call request carries it).
     m_udp->setLocalPort(port);
+    m_localPort = port;
 }
 
 void TTelefoon::setLocal_Ping_Port(int port)
 {
-    m_localPingPort = port;
     m_pingUdp->setLocalPort(port);
+    m_localPingPort = port;
 }
 
 void TTelefoon::setRemote_Ping_port(int port)
 {
-    m_remotePingPort = port;
     m_pingUdp->setRemotePort(port);
+    m_remotePingPort = port;
 }
 
 void TTelefoon::setWaitForconnectionTime(int seconds)

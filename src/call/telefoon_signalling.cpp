@@ -5,6 +5,7 @@
 #include "framework/exception.h"
 #include "framework/timer.h"
 #include "net/udpsock.h"
+#include "platform/localaddresses.h"
 
 namespace call {
 
@@ -30,20 +31,20 @@ void TTelefoon::HandleCallRequest(QObject *sender, const QByteArray &s)
 {
     m_pending = CallerSettings { m_remoteIp, m_remotePort, uint8_t(m_connection), m_userChosenCodec };
     const QByteArray request = parseCallRequest(s, m_pending);
-    // A port no answer could reach (not a number, or outside 1..65535) makes the request
-    // malformed: neither adopted nor answered.
+    // The parser refuses a number outside 1..65535; a port field that is no number at all makes
+    // the request just as malformed: neither adopted nor answered.
     if (m_pending.remotePort < 1 || m_pending.remotePort > 65535)
-        throw framework::Exception(
-            QStringLiteral("Invalid port in call request: %1 is not a port from 1 to 65535").arg(m_pending.remotePort));
+        throw framework::Exception(QStringLiteral("Invalid port in call request: it names no port from 1 to 65535"));
     if (m_adoptSettings && !m_audioActive) {
+        // The socket first: an address it refuses (too long) leaves the caller's settings unadopted.
+        m_udp->setRemoteHost(m_pending.remoteIp);
+        m_udp->setRemotePort(m_pending.remotePort);
         m_remoteIp = m_pending.remoteIp;
         m_remotePort = m_pending.remotePort;
         m_connection = Tverbinding(m_pending.connection);
         m_userChosenCodec = m_pending.userChosenCodec;
         if (m_localIp.isEmpty())
             FetchLocal_IP();
-        m_udp->setRemoteHost(m_remoteIp);
-        m_udp->setRemotePort(m_remotePort);
     }
     if (m_autoAnswer) {
         SetAudioActive(true);
@@ -97,6 +98,11 @@ void TTelefoon::PingReceived(QObject *sender, int numberBytes, const QString &fr
     m_pingUdp->ReadStream(stream);
     const std::optional<PingDatagram> ping = parsePing(stream.bytes());
     if (!ping)
+        return;
+    // Our own ping, sent to an address of this machine: no other copy here can hold our ping
+    // port, so answering would only make this copy believe another one is there.
+    if (!ping->isAnswer && ping->port == m_localPingPort
+        && (fromIp.startsWith(QLatin1String("127.")) || platform::localIPv4Addresses().contains(fromIp)))
         return;
     if (!ping->isAnswer && m_pingAutoRespond) {
         // Answer the asker on the port it named, without disturbing where Ping() sends.

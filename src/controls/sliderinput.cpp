@@ -156,7 +156,9 @@ void TCustomSlider::ThumbMouseUp()
 void TCustomSlider::mousePressEvent(QMouseEvent *event)
 {
     QWidget::mousePressEvent(event);
-    if (event->button() != Qt::LeftButton || !CanModify())
+    // The second press of a double click arrives here too (QWidget's double-click handler passes
+    // it on): only a plain left press acts.
+    if (event->button() != Qt::LeftButton || event->type() == QEvent::MouseButtonDblClick || !CanModify())
         return;
     const QPoint point = event->position().toPoint();
     framework::guard(this, [&] {
@@ -171,12 +173,6 @@ void TCustomSlider::mousePressEvent(QMouseEvent *event)
             rulerStep();
         }
     });
-}
-
-void TCustomSlider::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    // The second press of a double click neither drags nor steps.
-    QWidget::mouseDoubleClickEvent(event);
 }
 
 void TCustomSlider::mouseMoveEvent(QMouseEvent *event)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
+#include <utility>
 
 namespace framework {
 
@@ -34,6 +36,18 @@ public:
     virtual void DefineProperties(TFiler &filer);
 
 protected:
+    // Calls an event handler, when one is assigned. Any handler may free the component that fires
+    // it; the result tells whether this component still exists, and the caller touches nothing of
+    // it when it does not: an operation raises the component's error, a notice simply ends.
+    template<typename Handler, typename... Args> bool fire(const Handler &handler, Args &&...args)
+    {
+        if (!handler)
+            return true;
+        const QPointer<TComponent> self(this);
+        handler(std::forward<Args>(args)...);
+        return !self.isNull();
+    }
+
     // After-loading notification. Overrides call the base first.
     virtual void Loaded();
     // Destructors that must know they are tearing down (to keep events quiet, for example) call

@@ -21,7 +21,18 @@ public:
         : QEvent(kNoticeEventType)
         , notice(notice)
     { }
+    NoticeEvent(const Notice &notice, NoticeToken origin)
+        : QEvent(kNoticeEventType)
+        , notice(notice)
+        , origin(std::move(origin))
+        , tied(true)
+    { }
+    // Whether the notice is still wanted when it comes to be delivered.
+    bool current() const { return !tied || !origin.expired(); }
+
     Notice notice;
+    NoticeToken origin;
+    bool tied = false;
 };
 
 QHash<QString, int> &registrations()
@@ -77,6 +88,11 @@ void NoticeSink::post(uint32_t message, uintptr_t wParam, intptr_t lParam)
     QCoreApplication::postEvent(this, new NoticeEvent(Notice { message, wParam, lParam }));
 }
 
+void NoticeSink::post(uint32_t message, uintptr_t wParam, intptr_t lParam, NoticeToken origin)
+{
+    QCoreApplication::postEvent(this, new NoticeEvent(Notice { message, wParam, lParam }, std::move(origin)));
+}
+
 void NoticeSink::send(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
     deliver(Notice { message, wParam, lParam });
@@ -106,7 +122,9 @@ void NoticeSink::killTimer(uintptr_t id)
 bool NoticeSink::event(QEvent *event)
 {
     if (event->type() == kNoticeEventType) {
-        deliver(static_cast<NoticeEvent *>(event)->notice);
+        const auto *notice = static_cast<NoticeEvent *>(event);
+        if (notice->current())
+            deliver(notice->notice);
         return true;
     }
     return QObject::event(event);

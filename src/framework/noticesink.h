@@ -6,12 +6,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace framework {
 
 // Window message numbers used by the notice sinks.
 constexpr uint32_t WM_TIMER = 0x0113;
 constexpr uint32_t WM_USER = 0x0400;
+
+// A sender's hold on the notices it posts: once the token it was posted with has expired, a
+// notice is dropped instead of delivered, so a notice about something that is gone never reaches
+// whatever took its place (a socket reopened under the same descriptor number, for one).
+using NoticeToken = std::weak_ptr<const void>;
 
 // One posted notice: the message number and its two parameters.
 struct Notice
@@ -67,6 +73,8 @@ public:
 
     // Thread-safe: may be called from any thread while the sink is alive.
     void post(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0);
+    // The same, for a notice that is dropped when origin has expired by the time it is delivered.
+    void post(uint32_t message, uintptr_t wParam, intptr_t lParam, NoticeToken origin);
     // Sends synchronously on the sink's own thread.
     void send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0);
 

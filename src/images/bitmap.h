@@ -60,6 +60,9 @@ public:
     // Transparency as a bitmap carries it: a flag and the colour that is left out when drawing.
     bool transparent = false;
     TColor transparentColor = NoneColor;
+    // For an indexed bitmap whose palette may list the transparent colour more than once (a GIF
+    // frame's): the entry whose pixels are the transparent ones; -1 when not known.
+    int transparentIndex = -1;
 
     // A copy as a QImage (ARGB32 when leaveOut is a colour other than NoneColor, with that colour
     // made fully transparent; else RGB32).

@@ -6,7 +6,9 @@
 #include "images/quantize.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <numeric>
 
 using framework::EInvalidGraphicOperation;
 using framework::TProgressStage;
@@ -71,6 +73,8 @@ quint8 TExtension::label() const
         return 0xFF;
     case TExtensionKind::ekComment:
         return 0xFE;
+    case TExtensionKind::ekUnknown:
+        return UnknownLabel;
     }
     return 0xFE;
 }
@@ -181,6 +185,7 @@ void TGIFFrame::decode()
             }
         }
     }
+    bitmap.transparentIndex = m_transparentIndex;
     m_bitmap = std::move(bitmap);
     progress(TProgressStage::psEnding, 100);
 }
@@ -197,6 +202,11 @@ void TGIFFrame::SetFrameBitmap(const TBitmap &bitmap)
     m_transparentIndex = -1;
     if (bitmap.transparent && bitmap.transparentColor != NoneColor)
         TransparentColor = bitmap.transparentColor;
+    // Which pixels are transparent, where the palette lists the transparent colour twice.
+    const int index = bitmap.transparentIndex;
+    if (TransparentColor != NoneColor && bitmap.indexed() && index >= 0 && index < bitmap.palette().size()
+        && bitmap.palette()[index] == TransparentColor)
+        m_transparentIndex = index;
 }
 
 QByteArrayList &TGIFFrame::Comment()
@@ -236,9 +246,28 @@ void TGIFFrame::encode()
         throw EInvalidGraphicOperation(QStringLiteral("No GIF Data to write"));
     progress(TProgressStage::psStarting, 0);
 
+    // The transparent pixels get an index that no opaque pixel shares, even where the palette lists
+    // the transparent colour more than once.
     TBitmap bitmap = *m_bitmap;
-    if (bitmap.bitsPerPixel() != 1 && bitmap.bitsPerPixel() != 4 && bitmap.bitsPerPixel() != 8)
+    int transparentIndex = TransparentColor == NoneColor ? -1 : m_transparentIndex;
+    std::array<uchar, 256> remap;
+    std::iota(remap.begin(), remap.end(), uchar(0));
+    bool remapping = false;
+    if (bitmap.bitsPerPixel() != 1 && bitmap.bitsPerPixel() != 4 && bitmap.bitsPerPixel() != 8) {
         bitmap = reduceTo8Bits(bitmap, Grayscale, TransparentColor);
+        if (TransparentColor != NoneColor) // the reduction gives it the last entry, its own
+            transparentIndex = int(bitmap.palette().size()) - 1;
+    } else if (TransparentColor != NoneColor && transparentIndex < 0) {
+        // Transparent by colour: every pixel of that colour is, whichever entry it uses.
+        const QList<TColor> &palette = bitmap.palette();
+        transparentIndex = int(palette.indexOf(TransparentColor));
+        for (int i = transparentIndex + 1; transparentIndex >= 0 && i < palette.size(); ++i) {
+            if (palette[i] == TransparentColor) {
+                remap[size_t(i)] = uchar(transparentIndex);
+                remapping = true;
+            }
+        }
+    }
     const int depth = bitmap.bitsPerPixel();
     if (depth != 1 && depth != 4 && depth != 8) {
         const QString text = QStringLiteral("GIF image encoding error");
@@ -260,19 +289,22 @@ void TGIFFrame::encode()
         if (y % step == 0 && y > 0)
             progress(TProgressStage::psRunning, y * 100 / bitmap.height());
         const uchar *line = bitmap.scanLine(y);
-        if (depth == 8) {
+        if (depth == 8 && !remapping) {
             encoder.write(line, bitmap.width());
             continue;
         }
         for (int x = 0; x < bitmap.width(); ++x)
-            row[size_t(x)] = uchar(
-                depth == 4 ? (x & 1 ? line[x >> 1] & 0x0F : line[x >> 1] >> 4) : (line[x >> 3] >> (7 - (x & 7))) & 1);
+            row[size_t(x)] = remap[depth == 8 ? line[x]
+                    : depth == 4              ? (x & 1 ? line[x >> 1] & 0x0F : line[x >> 1] >> 4)
+                                              : (line[x >> 3] >> (7 - (x & 7))) & 1];
         encoder.write(row.data(), bitmap.width());
     }
     item->ImageData = framework::MemoryStream(lzw::frameSubBlocks(codeSize, encoder.finish()));
     Item = std::move(item);
     Interlaced = false;
     Corrupted = false;
+    m_transparentIndex = transparentIndex;
+    bitmap.transparentIndex = transparentIndex;
 
     if (image) {
         TGIFData &data = image->mutableData();

@@ -287,13 +287,6 @@ std::unique_ptr<framework::TGraphic> newGifImage()
     return std::make_unique<TGIFImage>();
 }
 
-// Registered while the program runs, as a unit's start-up and shutdown code would.
-struct Registration
-{
-    Registration() { registerGifImage(); }
-    ~Registration() { unregisterGifImage(); }
-} registration;
-
 } // namespace
 
 void registerGifImage()

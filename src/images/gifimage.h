@@ -20,20 +20,24 @@ enum class TExtensionKind
     ekGraphicControl,
     ekPlainText,
     ekApplication,
-    ekComment
+    ekComment,
+    ekUnknown // a label this codec does not know: kept and written back unchanged
 };
 
 // One extension block. ExtensionHeader holds the fixed bytes after the label (6 for a graphic
-// control, counting its block size byte and terminator; 13 for plain text; 12 for application);
-// ExtensionData the data sub-blocks, one byte string each (comments and the others).
+// control, counting its block size byte and terminator; 13 for plain text; 12 for application;
+// none for an unknown block); ExtensionData the data sub-blocks, one byte string each (comments,
+// unknown blocks and the others).
 class TExtension
 {
 public:
-    explicit TExtension(TExtensionKind kind)
+    explicit TExtension(TExtensionKind kind, quint8 unknownLabel = 0)
         : ExtensionKind(kind)
+        , UnknownLabel(unknownLabel)
     { }
 
     TExtensionKind ExtensionKind;
+    quint8 UnknownLabel; // the label of an ekUnknown block
     QByteArray ExtensionHeader;
     QByteArrayList ExtensionData;
 
@@ -183,7 +187,8 @@ private:
 };
 
 // Registers TGIFImage with the picture-format registry ("gif", "CompuServe GIF Image", clipboard
-// format "GIF Image"). Done at start-up and undone at shutdown automatically; callable again.
+// format "GIF Image"). Every program that has pictures calls it at its start (GUI thread); nothing
+// registers behind its back. Calling it again is harmless.
 void registerGifImage();
 void unregisterGifImage();
 

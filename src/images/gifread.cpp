@@ -261,8 +261,11 @@ void TGIFImage::readGif(const QByteArray &bytes, bool fromClipboard)
                             LoopCount = std::min(count, kMaxLoopCount);
                         }
                     } else {
-                        throw EInvalidGraphicOperation(
-                            QString::asprintf("Unrecognized extension block: %.2x", unsigned(label)));
+                        // Other readers skip blocks they do not know, and so does this one; the
+                        // block goes with the image it precedes and is written back as it came.
+                        auto extension = std::make_unique<TExtension>(TExtensionKind::ekUnknown, label);
+                        extension->ExtensionData = in.subBlocks();
+                        run.push_back(std::move(extension));
                     }
                 } while (!in.atEnd() && in.peek() == '!' && (in.skip(1), true));
 

@@ -1,6 +1,7 @@
 #include "net/sockbase.h"
 
 #include "framework/application.h"
+#include "net/portrange.h"
 #include "net/sockwindow.h"
 #include "net/threadtimer.h"
 #include "net/winsockerrortext.h"
@@ -27,6 +28,7 @@ const QString kLookupTimedOut = QStringLiteral("Host Lookup Timed Out");
 const QString kLookupCanceled = QStringLiteral("Host Lookup Canceled");
 const QString kLookupFailed = QStringLiteral("Host Lookup Failed");
 const QString kDestroyedWhileWaiting = QStringLiteral("Socket component destroyed while waiting");
+const QString kFreedByHandler = QStringLiteral("Socket component destroyed by an event handler");
 
 int s_winsockUsers = 0;
 
@@ -46,7 +48,15 @@ TSockBase::TSockBase(QObject *owner)
     m_viaHost.clear();
     m_timer = new TThreadTimer(this);
     m_timer->setEnabled(false);
-    m_timer->setOnTimer([this](QObject *) { TimerTriggered(); });
+    m_timer->setOnTimer([this](QObject *) {
+        const QPointer<TSockBase> self(this);
+        try {
+            TimerTriggered();
+        } catch (...) {
+            if (self) // a component its handler freed has nobody left to report to
+                throw;
+        }
+    });
     m_incoming = std::make_unique<framework::MemoryStream>();
     m_incomingSpare = std::make_unique<framework::MemoryStream>();
     m_outgoing = std::make_unique<framework::MemoryStream>();
@@ -78,6 +88,12 @@ TSockBase::~TSockBase()
 int TSockBase::WinsockUsers()
 {
     return s_winsockUsers;
+}
+
+void TSockBase::setPort(int port)
+{
+    checkPortRange<ESockError>(port);
+    m_port = port;
 }
 
 uint16_t TSockBase::SocketHandle() const
@@ -142,8 +158,13 @@ void TSockBase::ReportStatus(int level, const QString &text)
     if (level > m_reportLevel)
         return;
     m_lastStatus = text;
-    if (!isDestroying() && OnStatus)
-        OnStatus(this, m_lastStatus);
+    if (!isDestroying())
+        fireEvent(OnStatus, this, QString(m_lastStatus));
+}
+
+void TSockBase::raiseFreedByHandler()
+{
+    throw ESockError(kFreedByHandler);
 }
 
 QString TSockBase::ErrorText(uint16_t Number)
@@ -159,8 +180,7 @@ void TSockBase::CheckSocketError(int expected)
     if (m_lastErrorNo == expected)
         return;
     const QString text = ErrorText(uint16_t(m_lastErrorNo));
-    if (OnSocketError)
-        OnSocketError(this, uint16_t(m_lastErrorNo), text);
+    fireEvent(OnSocketError, this, uint16_t(m_lastErrorNo), text);
     throw ESockError(text);
 }
 
@@ -250,8 +270,7 @@ void TSockBase::ResolveRemoteHost()
     if (!m_lastEventOk || m_hostEntry.addresses.empty())
         throw ESockError(kLookupFailed);
     m_remoteAddress.sin_addr.s_addr = m_hostEntry.addresses.front();
-    if (OnHostResolved)
-        OnHostResolved(this);
+    fireEvent(OnHostResolved, this);
 }
 
 void TSockBase::finishLookup(uintptr_t handle, intptr_t lParam)
@@ -282,14 +301,15 @@ void TSockBase::Connect()
         try {
             ResolveRemoteHost();
         } catch (const ESockError &error) {
-            if (!self || error.message() == kLookupTimedOut || error.message() == kLookupCanceled)
+            if (!self || error.message() == kLookupTimedOut || error.message() == kLookupCanceled
+                || error.message() == kFreedByHandler)
                 throw;
         }
         if (m_remoteAddress.sin_addr.s_addr == 0) {
             if (attempts > 0 || !OnInvalidHost)
                 throw ESockError(QStringLiteral("Null Remote Address"));
             bool handled = false;
-            OnInvalidHost(handled);
+            fireEvent(OnInvalidHost, handled);
             if (!handled)
                 throw ESockError(QStringLiteral("Null Remote Address"));
             ++attempts;
@@ -310,8 +330,7 @@ void TSockBase::Connect()
         const QString text = m_timedOut ? QStringLiteral("Connection Timed out")
             : m_cancelRequested         ? QStringLiteral("Connection Canceled")
                                         : QStringLiteral("Connection Failed");
-        if (OnConnectionFailed)
-            OnConnectionFailed(this);
+        fireEvent(OnConnectionFailed, this);
         throw ESockError(text);
     }
 }
@@ -335,8 +354,8 @@ void TSockBase::RequestCloseSocket()
         CheckSocketError(ws::WSAEWOULDBLOCK);
         return;
     }
-    if (!isDestroying() && OnDisconnect)
-        OnDisconnect(this);
+    if (!isDestroying())
+        fireEvent(OnDisconnect, this);
     if (m_noReopen)
         return;
     m_socket = ws::socket(AF_INET, SOCK_STREAM, 0);
@@ -405,14 +424,12 @@ void TSockBase::DispatchSocketMessage(uint32_t message, uintptr_t wParam, intptr
             case ws::FD_ACCEPT:
                 m_connected = true;
                 m_acceptPending = true;
-                if (OnAccepted)
-                    OnAccepted(this);
+                fireEvent(OnAccepted, this);
                 break;
             case ws::FD_CONNECT:
                 if (m_lastEventOk) {
                     m_connected = true;
-                    if (OnConnect)
-                        OnConnect(this);
+                    fireEvent(OnConnect, this);
                 }
                 break;
             case ws::FD_CLOSE:
@@ -438,7 +455,7 @@ void TSockBase::DispatchSocketMessage(uint32_t message, uintptr_t wParam, intptr
             break;
         }
     } catch (...) {
-        // A notice has no caller to report to.
+        // A notice has no caller to report to (nor, when a handler freed it, a component).
     }
 }
 

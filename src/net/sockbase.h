@@ -37,7 +37,9 @@ public:
 // (look-up, connect, send, read a line, accept) serves the application's messages every 2 ms until
 // a notice, its time-out or Cancel ends the wait, so any handler (also one of this component) may
 // run inside it. A component destroyed by such a handler ends the wait with ESockError without
-// touching its freed state. GUI thread only.
+// touching its freed state. Any event handler may free the component: an operation it interrupts
+// raises ESockError "Socket component destroyed by an event handler", a notice just ends. GUI
+// thread only.
 class TSockBase : public framework::TComponent
 {
     Q_OBJECT
@@ -67,8 +69,9 @@ public:
     // Published properties.
     const QString &Host() const { return m_host; }
     void setHost(const QString &host) { m_host = host; }
-    int Port() const { return m_port; } // used as a 16-bit value
-    void setPort(int port) { m_port = port; }
+    int Port() const { return m_port; }
+    // Ports outside 0..65535 raise ESockError and change nothing.
+    void setPort(int port);
     int TimeOut() const { return m_timeOut; } // ms for look-ups and connects; 0 waits without limit
     void setTimeOut(int milliseconds) { m_timeOut = milliseconds; }
     int ReportLevel() const { return m_reportLevel; } // highest status level reported
@@ -166,7 +169,15 @@ public:
     static int WinsockUsers();
 
 protected:
+    // Raises ESockError when an OnStatus handler freed the component.
     void ReportStatus(int level, const QString &text);
+    // Fires an event; raises ESockError when its handler freed the component.
+    template<typename Handler, typename... Args> void fireEvent(const Handler &handler, Args &&...args)
+    {
+        if (!fire(handler, std::forward<Args>(args)...))
+            raiseFreedByHandler();
+    }
+    [[noreturn]] static void raiseFreedByHandler();
     // Reads the last socket error; unless it is expected, fires OnSocketError and raises
     // ESockError with its text.
     void CheckSocketError(int expected);

@@ -3,6 +3,8 @@
 
 #include "framework/noticesink.h"
 
+#include <QPointer>
+
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -15,20 +17,27 @@ namespace {
 
 constexpr qsizetype kTextBufferChars = 16384;
 
-// Clears a busy flag however the block is left.
+// Clears a busy flag of a component however the block is left, unless a handler freed the
+// component meanwhile.
 class BusyScope
 {
 public:
-    explicit BusyScope(bool &flag)
-        : m_flag(flag)
+    BusyScope(QObject *owner, bool &flag)
+        : m_owner(owner)
+        , m_flag(flag)
     {
         m_flag = true;
     }
-    ~BusyScope() { m_flag = false; }
+    ~BusyScope()
+    {
+        if (m_owner)
+            m_flag = false;
+    }
     BusyScope(const BusyScope &) = delete;
     BusyScope &operator=(const BusyScope &) = delete;
 
 private:
+    QPointer<QObject> m_owner;
     bool &m_flag;
 };
 
@@ -94,7 +103,7 @@ void TSockBase::WriteFromStream()
 {
     if (m_streamBusy)
         return;
-    BusyScope busy(m_streamBusy);
+    BusyScope busy(this, m_streamBusy);
     ReportStatus(8, QStringLiteral("WriteFromStream"));
     const bool hasData = m_keepSendPosition ? m_outgoing->position() < m_outgoing->size() : m_outgoing->size() > 0;
     if (!hasData || m_cancelRequested)
@@ -124,22 +133,21 @@ void TSockBase::WriteFromStream()
         postToSelf(WriteChunkMessage);
     }
     m_bytesSent += uint32_t(sent);
-    if (m_chunkEvents && OnChunkSent)
-        OnChunkSent(this);
+    if (m_chunkEvents)
+        fireEvent(OnChunkSent, this);
 }
 
 void TSockBase::ReadToStream()
 {
     if (m_cancelRequested) {
         ws::asyncSelect(m_socket, m_window.get(), 0, 0);
-        if (OnAborted)
-            OnAborted(this);
+        fireEvent(OnAborted, this);
     }
     if (m_streamBusy)
         return;
     bool failed = false;
     {
-        BusyScope busy(m_streamBusy);
+        BusyScope busy(this, m_streamBusy);
         ReportStatus(8, QStringLiteral("ReadToStream"));
         m_incoming->setPosition(m_incoming->size());
         char buffer[kChunkSize + 1];
@@ -148,22 +156,20 @@ void TSockBase::ReadToStream()
         if (failed) {
             m_lastErrorNo = ws::lastError();
             const QString text = ErrorText(uint16_t(m_lastErrorNo));
-            if (OnSocketError)
-                OnSocketError(this, uint16_t(m_lastErrorNo), text);
+            fireEvent(OnSocketError, this, uint16_t(m_lastErrorNo), text);
         } else {
             m_incoming->write(buffer, received);
             if (m_chunkEvents) {
                 m_bytesReceived += uint32_t(received);
-                if (OnChunkReceived)
-                    OnChunkReceived(this);
+                fireEvent(OnChunkReceived, this);
             }
             // A full chunk may have left more behind: read again from the message loop.
             if (received == kChunkSize)
                 postToSelf(ReadChunkMessage);
         }
     }
-    if (!failed && OnDataArrived)
-        OnDataArrived(this);
+    if (!failed)
+        fireEvent(OnDataArrived, this);
 }
 
 qsizetype TSockBase::lineEnd() const

@@ -1,9 +1,11 @@
 #include "net/udpsock.h"
 
 #include "framework/application.h"
+#include "net/portrange.h"
 #include "net/winsockerrortext.h"
 
 #include <QByteArray>
+#include <QPointer>
 
 #include <cstring>
 
@@ -22,6 +24,7 @@ const QString kCheckingError = QStringLiteral("Checking Error In Error Manager")
 const QString kUnknownErrorNo = QStringLiteral("Unknown Error No. ");
 const QString kLookingUpErrorMessage = QStringLiteral("Looking Up Error Message");
 const QString kNullRemoteAddress = QStringLiteral("Null Remote Address");
+const QString kFreedByHandler = QStringLiteral("UDP component destroyed by an event handler");
 
 constexpr uint16_t kRequestedVersion = ws::makeVersion(1, 1);
 
@@ -33,7 +36,7 @@ TUDPSock::TUDPSock(QObject *owner)
     m_window = std::make_unique<framework::NoticeSink>(
         kWindowClass, this, [this](const framework::Notice &notice) { SocketWindowProc(notice); });
     m_reportLevel = 1;
-    ReportStatus(8, kInitializingWinsock);
+    (void)ReportStatus(8, kInitializingWinsock); // no handler can be assigned yet
     const int started = ws::startup(kRequestedVersion, m_wsaData);
     if (started != 0) {
         ws::setLastError(started);
@@ -48,7 +51,6 @@ TUDPSock::TUDPSock(QObject *owner)
 TUDPSock::~TUDPSock()
 {
     markDestroying();
-    *m_alive = false;
     m_window.reset();
     closeSocket();
     if (m_libraryStarted)
@@ -86,8 +88,15 @@ void TUDPSock::closeSocket()
     m_bound = false;
 }
 
+void TUDPSock::setRemotePort(int port)
+{
+    checkPortRange<UDPSockError>(port);
+    m_remotePort = port;
+}
+
 void TUDPSock::setLocalPort(int port)
 {
+    checkPortRange<UDPSockError>(port);
     closeSocket();
     if (m_libraryStarted) {
         ws::cleanup();
@@ -132,26 +141,26 @@ void TUDPSock::BindSocket()
     ws::asyncSelect(m_socket, m_window.get(), SocketMessage, ws::FD_READ);
 }
 
-void TUDPSock::ReportStatus(int level, const QString &text)
+bool TUDPSock::ReportStatus(int level, const QString &text)
 {
     if (level > m_reportLevel)
-        return;
+        return true;
     m_lastStatus = text;
-    if (OnStatus)
-        OnStatus(this, text);
+    return fire(OnStatus, this, text);
 }
 
 void TUDPSock::CheckSocketError()
 {
-    ReportStatus(16, kCheckingError);
     const int error = ws::lastError();
+    if (!ReportStatus(16, kCheckingError))
+        throw UDPSockError(kFreedByHandler);
     m_lastErrorNo = error;
     if (error == ws::WSAEWOULDBLOCK)
         return;
     const QString message = kUnknownErrorNo + (error == 0 ? QString() : QString::number(error));
-    ReportStatus(8, kLookingUpErrorMessage + message);
-    if (OnError)
-        OnError(this, error, message);
+    if (!ReportStatus(8, kLookingUpErrorMessage + message))
+        throw UDPSockError(kFreedByHandler);
+    fire(OnError, this, error, message);
     throw UDPSockError(message);
 }
 
@@ -163,14 +172,14 @@ void TUDPSock::ResolveRemoteHost()
         return;
     }
     const QString name = m_remoteHost;
-    const std::shared_ptr<bool> alive = m_alive;
+    const QPointer<TUDPSock> self(this);
     int failures = 0;
     for (;;) {
         m_lookupDone = false;
         platform::winsock::asyncGetHostByName(name, m_window.get(), SocketMessage, &m_lookupResult);
         while (!m_lookupDone) {
             framework::Application::waitForMessages();
-            if (!*alive) // a handler run by the wait destroyed this component
+            if (!self) // a handler run by the wait destroyed this component
                 throw UDPSockError(kHostLookupCanceled);
         }
         if (m_lookupSucceeded && !m_lookupResult.addresses.empty()) {
@@ -181,11 +190,7 @@ void TUDPSock::ResolveRemoteHost()
             throw UDPSockError(kHostLookupCanceled);
         failures = 1;
         bool handled = false;
-        if (OnInvalidHost)
-            OnInvalidHost(handled);
-        if (!*alive)
-            throw UDPSockError(kHostLookupCanceled);
-        if (!handled)
+        if (!fire(OnInvalidHost, handled) || !handled)
             throw UDPSockError(kHostLookupCanceled);
     }
 }
@@ -198,7 +203,8 @@ void TUDPSock::SendStream(framework::MemoryStream &stream)
             throw framework::Exception(kInvalidStream);
         askedForData = true;
         bool handled = false;
-        OnStreamInvalid(handled, stream);
+        if (!fire(OnStreamInvalid, handled, stream))
+            throw UDPSockError(kFreedByHandler);
         if (!handled)
             throw framework::Exception(kInvalidStream);
     }
@@ -208,7 +214,8 @@ void TUDPSock::SendStream(framework::MemoryStream &stream)
     ResolveRemoteHost();
     if (m_remoteAddress == 0)
         throw UDPSockError(kNullRemoteAddress);
-    ReportStatus(2, kSendingData);
+    if (!ReportStatus(2, kSendingData))
+        throw UDPSockError(kFreedByHandler);
 
     sockaddr_in remote {};
     remote.sin_family = AF_INET;
@@ -218,8 +225,7 @@ void TUDPSock::SendStream(framework::MemoryStream &stream)
     const int length = int(stream.read(m_sendBuffer.data(), kBufferSize));
     // A datagram the system refuses or loses is not reported: UDP makes no promise of delivery.
     ws::sendTo(m_socket, m_sendBuffer.data(), length, remote);
-    if (OnDataSend)
-        OnDataSend(this);
+    fire(OnDataSend, this);
 }
 
 void TUDPSock::ReadStream(framework::MemoryStream &stream) const
@@ -254,12 +260,11 @@ void TUDPSock::ProcessIncoming()
             return;
         // A failed receive, or a datagram longer than the buffer, is never handed on as data.
         m_lastErrorNo = error;
-        ReportStatus(16, QStringLiteral("Datagram dropped: ") + winsockErrorText(uint16_t(error)));
+        (void)ReportStatus(16, QStringLiteral("Datagram dropped: ") + winsockErrorText(uint16_t(error)));
         return;
     }
     m_receivedLength = received;
-    if (OnDataReceived)
-        OnDataReceived(this, received, ws::dottedText(from.sin_addr.s_addr));
+    fire(OnDataReceived, this, received, ws::dottedText(from.sin_addr.s_addr));
 }
 
 } // namespace net

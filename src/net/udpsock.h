@@ -24,7 +24,8 @@ public:
 // One IPv4 UDP socket: binds a local port, sends a stream as one datagram to RemoteHost:RemotePort
 // and reports every arriving datagram through OnDataReceived. Lives on the GUI thread; notices
 // arrive through its notice sink. A send to a host name (not a dotted address) waits for the
-// look-up by serving the event loop, so any handler may run inside SendStream.
+// look-up by serving the event loop, so any handler may run inside SendStream. Any event handler
+// may free the component: a send it interrupts raises UDPSockError, a notice just ends.
 class TUDPSock : public framework::TComponent
 {
     Q_OBJECT
@@ -52,9 +53,11 @@ public:
     // Raises UDPSockError for a name over 128 characters (it would not fit the system's buffer).
     void setRemoteHost(const QString &host);
     int RemotePort() const { return m_remotePort; }
-    void setRemotePort(int port) { m_remotePort = port; }
+    // Ports outside 0..65535 raise UDPSockError and change nothing.
+    void setRemotePort(int port);
     int LocalPort() const { return m_localPort; }
-    // Re-creates the socket and binds it to port. A port that cannot be bound (already taken) is
+    // Re-creates the socket and binds it to port; a port outside 0..65535 raises UDPSockError before
+    // anything changes. A port that cannot be bound (already taken) is
     // reported to the application's error reporting without interrupting the caller; the component
     // then has an unbound socket until the next assignment.
     void setLocalPort(int port);
@@ -89,7 +92,8 @@ protected:
 private:
     void createSocket();
     void closeSocket();
-    void ReportStatus(int level, const QString &text);
+    // False when an OnStatus handler freed the component.
+    [[nodiscard]] bool ReportStatus(int level, const QString &text);
     void CheckSocketError();
     void ResolveRemoteHost();
     void SocketWindowProc(const framework::Notice &notice);
@@ -116,8 +120,6 @@ private:
     QString m_lastStatus;
     int m_lastErrorNo = 0;
     platform::winsock::Socket m_socket = platform::winsock::kInvalidSocket;
-    // Shared with waits in progress, so that a wait notices when a handler destroyed the component.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace net

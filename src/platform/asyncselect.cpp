@@ -67,6 +67,7 @@ void AsyncSelect::remove(int socket)
     // The notifiers may be delivering right now; delete once control is back in the loop.
     AsyncSelect *select = found->second.release();
     registry().erase(found);
+    select->m_token.reset();
     select->m_read->setEnabled(false);
     select->m_write->setEnabled(false);
     select->deleteLater();
@@ -148,7 +149,7 @@ void AsyncSelect::post(long event, int error)
 {
     if (!(m_events & event) || !m_sink)
         return;
-    m_sink->post(m_message, uintptr_t(m_socket), framework::makeLParam(uint16_t(event), uint16_t(error)));
+    m_sink->post(m_message, uintptr_t(m_socket), framework::makeLParam(uint16_t(event), uint16_t(error)), m_token);
 }
 
 } // namespace platform::winsock

@@ -53,6 +53,9 @@ private:
     bool m_closed = false;
     std::unique_ptr<QSocketNotifier> m_read;
     std::unique_ptr<QSocketNotifier> m_write;
+    // Notices are posted with this token and dropped once the selection ends: a socket closed and
+    // reopened under the same descriptor number must not hear about its predecessor.
+    std::shared_ptr<const int> m_token = std::make_shared<const int>(0);
 };
 
 } // namespace platform::winsock

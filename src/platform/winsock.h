@@ -85,7 +85,9 @@ int localName(Socket socket, sockaddr_in &address);
 // Asks for notices: each event in events is posted to sink as `message` with wParam = the socket
 // and lParam = makeLParam(event, error), once per occurrence, re-enabled by the call that consumes
 // it (recv/recvFrom for FD_READ, accept for FD_ACCEPT, a send that would block for FD_WRITE).
-// events 0 switches notices off. A destroyed sink simply receives nothing.
+// events 0 switches notices off. A destroyed sink simply receives nothing. Notices still queued
+// when the socket is closed or selected again are dropped, so a socket reopened under the same
+// descriptor number never hears about the one before it.
 int asyncSelect(Socket socket, framework::NoticeSink *sink, uint32_t message, long events);
 
 // inet_addr(): dotted IPv4 text (also the shorter and octal/hex forms, and a valid address

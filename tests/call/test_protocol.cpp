@@ -110,6 +110,19 @@ TEST(CallRequestParser, ANonDigitCodecRaisesAndKeepsWhatWasParsedBefore)
     EXPECT_EQ(settings.connection, 2);
 }
 
+TEST(CallRequestParser, APortOutside1To65535Raises)
+{
+    for (const char *request : { "I1.2.3.4P70000V2ZF@", "I1.2.3.4P-1V2ZF@", "I1.2.3.4P0V2ZF@" }) {
+        CallerSettings settings { "own", 7, 2, false };
+        try {
+            parseCallRequest(padded(request), settings);
+            ADD_FAILURE() << "no exception for " << request;
+        } catch (const framework::Exception &e) {
+            EXPECT_TRUE(e.message().startsWith("Invalid port in call request: ")) << e.message().toStdString();
+        }
+    }
+}
+
 TEST(MessageScan, MarksAndCleanedText)
 {
     struct Case

@@ -197,4 +197,9 @@ TEST(TelefoonEvents, PortAndAddressSettersReachTheSockets)
     const uint16_t pingPort = testsupport::freeUdpPort();
     t.phone().setLocal_Ping_Port(pingPort);
     EXPECT_EQ(t.phone().pingSocket().LocalPort(), pingPort);
+    // A port the socket refuses is not kept either: the call request would carry it.
+    EXPECT_THROW(t.phone().setLocal_Port(70000), net::UDPSockError);
+    EXPECT_THROW(t.phone().setRemote_Port(-1), net::UDPSockError);
+    EXPECT_EQ(t.phone().Local_Port(), port);
+    EXPECT_EQ(t.phone().Remote_Port(), t.phone().voiceSocket().RemotePort());
 }

@@ -176,6 +176,14 @@ TEST(TelefoonRobustness, ArbitraryDatagramsNeverCrashOrOpenAnUndefinedFormat)
         EXPECT_GE(handled, deliverable * 9 / 10) << "most datagrams reached the handler";
         framework::guard(&phone, [&] { phone.setCalling(false); });
         phone.SetAudioActive(false);
+
+        // Still a working intercom: a well-formed call is answered.
+        testsupport::serveEvents(50);
+        while (!sender.receive(1).isNull()) { }
+        sender.sendTo(call::buildCallRequest("127.0.0.1", sender.port(), 2, false), port);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return sender.receive(1).startsWith("^Connected"); }, 3000));
+        framework::guard(&phone, [&] { phone.setCalling(false); });
+        phone.SetAudioActive(false);
     }
     wave::setBackend(nullptr);
 
@@ -183,7 +191,11 @@ TEST(TelefoonRobustness, ArbitraryDatagramsNeverCrashOrOpenAnUndefinedFormat)
     EXPECT_FALSE(opens.empty()) << "some requests opened the audio";
     for (const wave::DeviceRequest &open : opens)
         EXPECT_TRUE(isTableFormat(open.format)) << "tag " << open.format.format.wFormatTag;
-    // Failures a peer causes are reported, never thrown past the event loop.
+    // What the datagrams cause is reported, never thrown past the event loop, and only as the
+    // refusal of a malformed request or of a name that does not resolve.
     for (const QString &message : errors.messages())
-        EXPECT_FALSE(message.isEmpty());
+        EXPECT_TRUE(message.startsWith("Invalid codec in call request: ")
+            || message.startsWith("Invalid port in call request: ") || message.startsWith("Remote host name too long: ")
+            || message == "Host Lookup Canceled")
+            << message.toStdString();
 }

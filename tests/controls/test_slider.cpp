@@ -475,6 +475,26 @@ TEST(SliderMouse, RulerPressStepsAndRepeatsUntilTheThumbReachesThePointer)
     release(*slider, QPoint(30, 7));
 }
 
+TEST(SliderMouse, TheSecondPressOfADoubleClickIsIgnored)
+{
+    auto slider = volumeSlider();
+    Counts counts;
+    count(*slider, counts);
+    for (const QPoint at : { QPoint(100, 14), slider->ThumbRect().center() }) {
+        press(*slider, at);
+        release(*slider, at);
+        const int value = slider->Value();
+        const int changed = counts.changed;
+        // Qt hands over the second press of a double click as a double-click event.
+        mouse(*slider, QEvent::MouseButtonDblClick, at, Qt::LeftButton, Qt::LeftButton);
+        EXPECT_FALSE(slider->isDragging());
+        EXPECT_FALSE(slider->isRulerPressing());
+        release(*slider, at);
+        EXPECT_EQ(slider->Value(), value) << at.x();
+        EXPECT_EQ(counts.changed, changed) << at.x();
+    }
+}
+
 TEST(SliderMouse, HandCursorOverTheThumb)
 {
     auto slider = volumeSlider();

@@ -78,6 +78,14 @@ File decode(const QByteArray &gif)
         frame.localTable = image.ImageDesc.ColorMap != nullptr;
         frame.colors = colorsOf(image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : g->SColorMap);
         frame.pixels.assign(image.RasterBits, image.RasterBits + size_t(frame.width) * size_t(frame.height));
+        for (int e = 0; e < image.ExtensionBlockCount; ++e) {
+            const ExtensionBlock &block = image.ExtensionBlocks[e];
+            const QByteArray bytes(reinterpret_cast<const char *>(block.Bytes), block.ByteCount);
+            if (block.Function == CONTINUE_EXT_FUNC_CODE && !frame.extensions.empty())
+                frame.extensions.back().second.append(bytes);
+            else
+                frame.extensions.push_back({ block.Function, { bytes } });
+        }
         GraphicsControlBlock gcb;
         if (DGifSavedExtensionToGCB(g, i, &gcb) == GIF_OK) {
             frame.transparent = gcb.TransparentColor;

@@ -3,9 +3,11 @@
 #include "images/bitmap.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 #include <QStringList>
 
+#include <utility>
 #include <vector>
 
 // giflib as an independent decoder and encoder, and ImageMagick as an independent encoder.
@@ -21,6 +23,8 @@ struct Frame
     int transparent = -1;
     int delay = 0; // hundredths
     int disposal = 0;
+    // The extension blocks before the image as giflib reads them: label, then the data sub-blocks.
+    std::vector<std::pair<int, QByteArrayList>> extensions;
 };
 
 struct File

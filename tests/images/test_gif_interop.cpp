@@ -144,6 +144,98 @@ TEST(GifInterop, GiflibFilesDecodeAsGiflibDecodes)
     expectSameAsGiflib(gifpeer::encode({ big, interlaced, tiny }, true), "three frames, local tables");
 }
 
+TEST(GifInterop, UnknownExtensionBlocksAreSkippedAndWrittenBackUnchanged)
+{
+    // giflib's gifbuild writes extension blocks of any label, as gifsicle and others do.
+    const QByteArray description = "screen width 4\nscreen height 3\nscreen colors 2\n"
+                                   "screen map\nrgb 255 255 255 is 0\nrgb 0 0 0 is 1\nend\n"
+                                   "extension 99\nfirst block\n\\x01\\x02second\nend\n"
+                                   "extension 7E\nabc\nend\n"
+                                   "image # 1\nimage bits 4 by 3\n0110\n1001\n0110\n"
+                                   "extension CE\n\\x00\\x01\\x02\nend\n"
+                                   "graphics control\ndisposal mode 1\ndelay 7\ntransparent index 1\nend\n"
+                                   "image # 2\nimage bits 4 by 3\n1111\n0000\n1010\n";
+    const QByteArray gif = gifpeer::giflibTool("gifbuild", {}, description);
+    ASSERT_FALSE(gif.isEmpty()) << "gifbuild failed";
+    expectSameAsGiflib(gif, "unknown extension blocks");
+
+    const auto unknownBlocks = [](const gifpeer::Frame &frame) {
+        std::vector<std::pair<int, QByteArrayList>> blocks;
+        for (const auto &block : frame.extensions)
+            if (block.first != 0xF9 && block.first != 0xFE && block.first != 0xFF && block.first != 0x01)
+                blocks.push_back(block);
+        return blocks;
+    };
+    const gifpeer::File source = gifpeer::decode(gif);
+    ASSERT_EQ(source.frames.size(), 2u);
+    ASSERT_EQ(unknownBlocks(source.frames[0]).size(), 2u);
+    TGIFImage image;
+    load(image, gif);
+    const gifpeer::File saved = gifpeer::decode(save(image));
+    ASSERT_TRUE(saved.ok);
+    ASSERT_EQ(saved.frames.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(unknownBlocks(saved.frames[i]), unknownBlocks(source.frames[i])) << i;
+        EXPECT_EQ(saved.frames[i].pixels, source.frames[i].pixels) << i;
+    }
+    EXPECT_EQ(saved.frames[1].transparent, 1);
+    EXPECT_EQ(saved.frames[1].delay, 7);
+}
+
+TEST(GifInterop, ReencodingKeepsTransparentAndOpaquePixelsApart)
+{
+    const auto transparentPixels = [](const gifpeer::Frame &frame) {
+        std::vector<bool> mask;
+        for (uchar pixel : frame.pixels)
+            mask.push_back(pixel == frame.transparent);
+        return mask;
+    };
+    const auto colours = [](const gifpeer::Frame &frame) {
+        std::vector<TColor> seen;
+        for (uchar pixel : frame.pixels)
+            seen.push_back(frame.colors.at(pixel));
+        return seen;
+    };
+    // Entries 0 and 2 are both black; only 2 is transparent.
+    const QByteArray gif = gifpeer::giflibTool("gifbuild", {},
+        "screen width 6\nscreen height 2\nscreen colors 4\nscreen map\nrgb 0 0 0 is 0\nrgb 255 255 255 is 1\n"
+        "rgb 0 0 0 is 2\nrgb 255 0 0 is 3\nend\ngraphics control\ntransparent index 2\nend\n"
+        "image # 1\nimage bits 6 by 2\n022013\n320102\n");
+    ASSERT_FALSE(gif.isEmpty()) << "gifbuild failed";
+    const gifpeer::File source = gifpeer::decode(gif);
+    ASSERT_EQ(source.frames.size(), 1u);
+
+    TGIFImage read;
+    load(read, gif);
+    TBitmap bitmap;
+    read.AssignTo(bitmap);
+    TGIFImage viaBitmap;
+    viaBitmap.Assign(bitmap);
+    TGIFImage sameFrame;
+    load(sameFrame, gif);
+    sameFrame.Frame(0).SetFrameBitmap(sameFrame.Frame(0).FrameBitmap());
+    for (TGIFImage *copy : { &viaBitmap, &sameFrame }) {
+        const gifpeer::File written = gifpeer::decode(save(*copy));
+        ASSERT_TRUE(written.ok);
+        EXPECT_EQ(transparentPixels(written.frames.at(0)), transparentPixels(source.frames[0]));
+        EXPECT_EQ(colours(written.frames.at(0)), colours(source.frames[0]));
+    }
+
+    // Reduced to grey levels, the black transparent pixels keep an entry apart from the darkest grey.
+    TBitmap deep(5, 1, 24);
+    const TColor pixels[5] = { 0, images::rgbColor(1, 1, 1), 0xFFFFFF, 0, images::rgbColor(2, 2, 2) };
+    for (int x = 0; x < 5; ++x)
+        deep.setPixelColor(x, 0, pixels[x]);
+    deep.transparent = true;
+    deep.transparentColor = 0;
+    TGIFImage grey;
+    grey.Assign(deep);
+    grey.Frame(0).Grayscale = true;
+    const gifpeer::File reduced = gifpeer::decode(save(grey));
+    ASSERT_TRUE(reduced.ok);
+    EXPECT_EQ(transparentPixels(reduced.frames.at(0)), std::vector<bool>({ true, false, false, true, false }));
+}
+
 TEST(GifInterop, WrittenFilesDecodeWithGiflibToTheSourcePixels)
 {
     expectRoundTripThroughGiflib(

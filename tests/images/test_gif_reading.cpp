@@ -121,12 +121,23 @@ TEST(GifReading, PlainTextDropsTheRunBeforeIt)
     EXPECT_EQ(image.Frame(0).DelayMs, 0);
 }
 
-TEST(GifReading, UnknownExtensionLabelIsAnError)
+TEST(GifReading, UnknownExtensionLabelsAreSkippedAndKeptWithTheirImage)
 {
     TGIFImage image;
-    EXPECT_EQ(graphicError([&] { loadGif(image, GifBuilder().screen(4, 4, 1).extension(0x2A, {}, {}).bytes()); }),
-        "Unrecognized extension block: 2a");
-    EXPECT_TRUE(image.Empty());
+    loadGif(image,
+        GifBuilder()
+            .screen(4, 4, 1)
+            .extension(0x2A, {}, { "one", QByteArray(255, 'x') })
+            .image(4, 4)
+            .extension(0x99, {}, { "dropped with the run" })
+            .extension(0xCE, {}, { "cut short" })
+            .bytes()
+            .chopped(4));
+    ASSERT_EQ(image.FrameCount(), 1);
+    ASSERT_EQ(image.Frame(0).Extensions.size(), 1u);
+    const images::TExtension &kept = *image.Frame(0).Extensions[0];
+    EXPECT_EQ(kept.label(), 0x2A);
+    EXPECT_EQ(kept.ExtensionData, QByteArrayList({ "one", QByteArray(255, 'x') }));
 }
 
 TEST(GifReading, CommentsOutsideImagesBecomeTheImageComment)

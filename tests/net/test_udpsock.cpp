@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <typeinfo>
 #include <vector>
 
 using framework::MemoryStream;
@@ -149,6 +151,29 @@ TEST(UDPSock, MovingToAnotherPortReceivesThereAndNoLongerOnTheOld)
     EXPECT_EQ(b.received[0].bytes, "new");
 }
 
+TEST(UDPSock, PortsOutsideSixteenBitsAreRefusedAndChangeNothing)
+{
+    Listener b;
+    RawUdpSocket peer;
+    b.sock.setRemoteHost("127.0.0.1");
+    b.sock.setRemotePort(peer.port());
+    for (int bad : { -1, 65536, 70000, INT_MIN, INT_MAX }) {
+        const QString expected = QStringLiteral("Port %1 is out of range: ports are 0 to 65535").arg(bad);
+        EXPECT_EQ(raisedText<UDPSockError>([&] { b.sock.setLocalPort(bad); }), expected);
+        EXPECT_EQ(raisedText<UDPSockError>([&] { b.sock.setRemotePort(bad); }), expected);
+    }
+    EXPECT_EQ(b.sock.LocalPort(), b.port);
+    EXPECT_EQ(b.sock.RemotePort(), peer.port());
+    // Still bound where it was, and still sending where it did.
+    MemoryStream stream = streamOf("unchanged");
+    b.sock.SendStream(stream);
+    EXPECT_EQ(peer.receive(), "unchanged");
+    peer.sendTo("here", b.port);
+    ASSERT_TRUE(b.waitFor(1));
+    b.sock.setRemotePort(65535);
+    EXPECT_EQ(b.sock.RemotePort(), 65535);
+}
+
 TEST(UDPSock, DottedRemoteHostNeedsNoLookupAndNullAddressIsRefused)
 {
     testsupport::ResolverGuard restore;
@@ -177,22 +202,32 @@ TEST(UDPSock, EmptyStreamIsRefusedUnlessTheHandlerFillsIt)
     a.setRemoteHost("127.0.0.1");
     a.setRemotePort(b.port);
     MemoryStream empty;
-    const QString text = raisedText([&] { a.SendStream(empty); });
-    EXPECT_EQ(text, "Invalid stream");
+    // The refusal is the framework's own exception, not the component's UDPSockError.
+    const auto refusal = [&] {
+        try {
+            a.SendStream(empty);
+        } catch (const framework::Exception &error) {
+            return typeid(error) == typeid(framework::Exception) ? error.message()
+                                                                 : QStringLiteral("another class: ") + error.message();
+        }
+        return QString();
+    };
+    const QString invalidStream = QStringLiteral("Invalid stream");
+    EXPECT_EQ(refusal(), invalidStream);
 
     int asked = 0;
     a.OnStreamInvalid = [&](bool &handled, MemoryStream &) {
         ++asked;
         handled = false;
     };
-    EXPECT_EQ(raisedText([&] { a.SendStream(empty); }), "Invalid stream");
+    EXPECT_EQ(refusal(), invalidStream);
     EXPECT_EQ(asked, 1);
 
     a.OnStreamInvalid = [&](bool &handled, MemoryStream &) {
         ++asked;
         handled = true; // claims to have fixed it but leaves the stream empty
     };
-    EXPECT_EQ(raisedText([&] { a.SendStream(empty); }), "Invalid stream");
+    EXPECT_EQ(refusal(), invalidStream);
     EXPECT_EQ(asked, 2) << "the handler gets one chance per send";
 
     a.OnStreamInvalid = [&](bool &handled, MemoryStream &stream) {

@@ -17,17 +17,12 @@ if [[ $(id -u) -ne 0 ]]; then
     exit 0
 fi
 
-cmake -S "$top/tests/call/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)"
+"$top/tools/fuzz" build "$top/tests/call/fuzz" "$build"
 
 # Seeds in the target's input layout (a settings byte, then steps: a tag byte and its data):
 # calls answered, placed and ended, with voice of the sizes that matter and the format dialog.
-seeds=$build/seeds
-corpus=$build/corpus
-rm -rf "$seeds" "$corpus"
-mkdir -p "$seeds" "$corpus"
-python3 - "$seeds" <<'PY'
+"$top/tools/fuzz" fresh "$build"
+python3 - "$build/seeds" <<'PY'
 import sys, os
 def voice(payload):  # tag 0: a datagram on the voice port, two length bytes, the bytes
     return bytes([0, len(payload) >> 8, len(payload) & 255]) + payload
@@ -48,13 +43,6 @@ for name, data in seeds.items():
         f.write(data)
 PY
 
-# Findings go to the build directory; -merge is not used, so the seeds stay untouched.
-"$build/fuzz_call_datagrams" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
-    -max_len=4096 -dict="$top/tests/call/fuzz/call.dict" -artifact_prefix="$build/" -print_final_stats=1 \
-    "$corpus" "$seeds" 2>"$build/fuzz.log" || {
-    tail -n 60 "$build/fuzz.log"
-    echo "call fuzz: finding (log and input in $build)" >&2
-    exit 1
-}
-grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' "$build/fuzz.log" || true
-echo "call fuzz: no finding in ${seconds}s"
+"$top/tools/fuzz" run call "$build" fuzz_call_datagrams "$seconds" -malloc_limit_mb=1024 -max_len=4096 \
+    -dict="$top/tests/call/fuzz/call.dict"
+grep -E '^stat::average_exec_per_sec' "$build/fuzz.log" || true

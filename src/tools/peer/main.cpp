@@ -40,7 +40,7 @@ int main(int argc, char **argv)
 
     peer::Peer peer(options, out);
     if (!peer.start())
-        return 1;
+        return peer.exitStatus();
     const int code = QCoreApplication::exec();
     wave::setBackend(nullptr);
     return code;

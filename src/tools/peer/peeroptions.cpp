@@ -1,4 +1,7 @@
 #include "peeroptions.h"
+#include "peercommands.h"
+
+#include "platform/acm/codec.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -10,7 +13,31 @@ namespace {
 const char *const kDescription
     = "A headless Tobrel intercom endpoint. It listens for calls on a UDP port and answers them by\n"
       "itself, or places a call, using the default sound devices or WAV files, and prints one line\n"
-      "per event. Ctrl-C (or --duration) hangs up cleanly and exits.";
+      "per event. Ctrl-C (or --duration, or the line quit) hangs up cleanly and exits; --call and\n"
+      "--ping exit by themselves once they are done, with a status that tells how it went.\n"
+      "\n"
+      "It also joins the LAN's presence exchange as the window program does: it announces its\n"
+      "addresses to every copy (UDP broadcast to port 60779 of each network), answers their\n"
+      "refresh requests, ends its call when a copy broadcasts \"Stop\", and prints its list of\n"
+      "copies whenever it changes, one line per entry: \"listed <i>/<n>: <address> [<computer>]\".\n"
+      "Only one program per machine can hear these broadcasts; a second one still announces itself.";
+
+const char *const kCodecNames[] = { "gsm610", "pcm8", "pcm11", "pcm22", "lh4", "lh8" };
+
+// The codec option's help, from the drivers this system has.
+QString codecHelp()
+{
+    QStringList usable, missing;
+    for (const char *name : kCodecNames)
+        (hasCodecDriver(*codecByName(QLatin1String(name))) ? usable : missing) << QLatin1String(name);
+    QString help = QStringLiteral("Codec of a placed call: %1 (the first is the default). The side that is called "
+                                  "adopts it.")
+                       .arg(usable.join(QStringLiteral(", ")));
+    if (!missing.isEmpty())
+        help += QStringLiteral(" %1 %2 no codec driver on this system.")
+                    .arg(missing.join(QStringLiteral(" and ")), missing.size() == 1 ? "has" : "have");
+    return help;
+}
 
 bool parseNumber(const QString &text, int low, int high, int &value)
 {
@@ -42,6 +69,12 @@ std::optional<call::Tverbinding> codecByName(const QString &name)
     return std::nullopt;
 }
 
+bool hasCodecDriver(call::Tverbinding codec)
+{
+    const std::optional<wave::TACMWaveFormat> format = call::codecFormat(uint8_t(codec));
+    return format && acm::findDriver(format->format.wFormatTag);
+}
+
 ParseResult parsePeerOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -51,23 +84,34 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption remotePort(
         "remote-port", "UDP port of the other side for a placed call (default: the same as --port).", "n");
     const QCommandLineOption pingPort("ping-port", "Local UDP port for pings (default 8001).", "n", "8001");
+    const QCommandLineOption remotePingPort("remote-ping-port",
+        "Ping port of the other side (default: the same as --ping-port; another copy on this machine has its "
+        "own).",
+        "n");
     const QCommandLineOption callTo("call", "Call this address (dotted IPv4 or host name) at start.", "address");
     const QCommandLineOption ping("ping", "Ask whether a copy answers at this address, on its ping port.", "address");
-    const QCommandLineOption codec("codec",
-        "Codec of a placed call: gsm610 (default), pcm8, pcm11, pcm22, lh4, lh8. The side that is called "
-        "adopts it.",
-        "name", "gsm610");
+    const QCommandLineOption codec("codec", codecHelp(), "name", "gsm610");
     const QCommandLineOption input("input", "Use this WAV file as the microphone.", "file.wav");
     const QCommandLineOption output("output", "Write what is played to this WAV file.", "file.wav");
     const QCommandLineOption localIp(
         "local-ip", "Address announced in call requests (default: the first local interface address).", "address");
     const QCommandLineOption mute("mute", "Listen only: never send this side's sound (half duplex).");
-    const QCommandLineOption noAnswer("no-answer", "Do not answer calls (show them only).");
+    const QCommandLineOption noAnswer(
+        "no-answer", "Do not answer calls by itself: show them, and answer or reject them when told (see below).");
+    const QCommandLineOption reject("reject", "Reject every call.");
+    const QCommandLineOption text("text", "Send this text to the other side once a call is connected.", "message");
+    const QCommandLineOption stay("stay", "Keep running after --call and --ping are done (they exit by default).");
     const QCommandLineOption duration("duration", "Hang up and exit after this many seconds.", "seconds");
-    const QCommandLineOption wait("wait", "Seconds a placed call waits for an answer (default 15).", "seconds", "15");
+    const QCommandLineOption wait(
+        "wait", "Seconds a placed call or a ping waits for an answer (default 15).", "seconds", "15");
     const QCommandLineOption volume("volume", "Speaker volume during calls, 1 to 100.", "n");
-    parser.addOptions({ help, port, remotePort, pingPort, callTo, ping, codec, input, output, localIp, mute, noAnswer,
-        duration, wait, volume });
+    const QCommandLineOption noPresence(
+        "no-presence", "Stay out of the presence exchange: announce nothing, hear nothing, keep no list.");
+    const QCommandLineOption list("list",
+        "Refresh the list of copies on the LAN, wait 3 seconds for their answers, print the list and exit "
+        "(takes no calls).");
+    parser.addOptions({ help, port, remotePort, pingPort, remotePingPort, callTo, ping, codec, input, output, localIp,
+        mute, noAnswer, reject, text, stay, duration, wait, volume, noPresence, list });
 
     ParseResult result;
     if (!parser.parse(arguments)) {
@@ -76,7 +120,7 @@ ParseResult parsePeerOptions(const QStringList &arguments)
         return result;
     }
     if (parser.isSet(help)) {
-        result.message = parser.helpText();
+        result.message = parser.helpText() + QLatin1Char('\n') + commandHelp() + QLatin1Char('\n') + exitStatusHelp();
         return result;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -101,10 +145,17 @@ ParseResult parsePeerOptions(const QStringList &arguments)
         return refuse(QStringLiteral("--ping-port must be a number from 1 to 65535."));
     if (options.pingPort == options.port)
         return refuse(QStringLiteral("--ping-port must differ from --port."));
+    options.remotePingPort = options.pingPort;
+    if (parser.isSet(remotePingPort) && !parseNumber(parser.value(remotePingPort), 1, 65535, options.remotePingPort))
+        return refuse(QStringLiteral("--remote-ping-port must be a number from 1 to 65535."));
     const std::optional<call::Tverbinding> chosen = codecByName(parser.value(codec));
     if (!chosen)
         return refuse(QStringLiteral("Unknown codec '%1'.").arg(parser.value(codec)));
     options.codec = *chosen;
+    // Refused at once: such a call could only end in "no answer".
+    if (!hasCodecDriver(options.codec))
+        return refuse(
+            QStringLiteral("--codec %1: there is no codec driver for it on this system.").arg(parser.value(codec)));
     options.callAddress = parser.value(callTo).trimmed();
     if (parser.isSet(callTo) && options.callAddress.isEmpty())
         return refuse(QStringLiteral("--call needs an address."));
@@ -120,13 +171,31 @@ ParseResult parsePeerOptions(const QStringList &arguments)
             QStringLiteral("--input and --output go together: the sound card is used for both or for neither."));
     options.localIp = parser.value(localIp).trimmed();
     options.mute = parser.isSet(mute);
-    options.autoAnswer = !parser.isSet(noAnswer);
+    options.autoAnswer = !parser.isSet(noAnswer) && !parser.isSet(reject);
+    options.reject = parser.isSet(reject);
+    if (options.reject && parser.isSet(noAnswer))
+        return refuse(QStringLiteral("--reject and --no-answer exclude each other."));
+    options.text = parser.value(text);
+    if (parser.isSet(text)) {
+        const QString problem = textProblem(options.text);
+        if (!problem.isEmpty())
+            return refuse(QStringLiteral("--text: %1.").arg(problem));
+    }
+    options.stay = parser.isSet(stay);
+    if (options.stay && !parser.isSet(callTo) && !parser.isSet(ping))
+        return refuse(QStringLiteral("--stay keeps the peer running after --call or --ping; it needs one of them."));
     if (parser.isSet(duration) && !parseNumber(parser.value(duration), 1, 86400 * 365, options.durationSeconds))
         return refuse(QStringLiteral("--duration must be a whole number of seconds, at least 1."));
     if (!parseNumber(parser.value(wait), 1, 3600, options.waitSeconds))
         return refuse(QStringLiteral("--wait must be a number of seconds from 1 to 3600."));
     if (parser.isSet(volume) && !parseNumber(parser.value(volume), 1, 100, options.volume))
         return refuse(QStringLiteral("--volume must be a number from 1 to 100."));
+    options.presence = !parser.isSet(noPresence);
+    options.listOnly = parser.isSet(list);
+    if (options.listOnly && !options.presence)
+        return refuse(QStringLiteral("--list needs the presence exchange that --no-presence turns off."));
+    if (options.listOnly && (parser.isSet(callTo) || parser.isSet(ping) || parser.isSet(duration)))
+        return refuse(QStringLiteral("--list only lists: it takes no --call, --ping or --duration."));
     result.options = options;
     return result;
 }

@@ -15,6 +15,7 @@ struct PeerOptions
     int port = 49217; // local UDP port for calls
     int remotePort = 0; // 0: the same as port
     int pingPort = 8001; // local ping port
+    int remotePingPort = 8001; // ping port of the other side (default: the same as pingPort)
     QString callAddress; // place a call to this address at start
     QString pingAddress; // send a ping to this address at start
     call::Tverbinding codec = call::Tverbinding::GSM610;
@@ -23,9 +24,14 @@ struct PeerOptions
     QString localIp; // address announced in call requests; empty: the primary one
     bool mute = false; // listen only (half duplex, never speaks)
     bool autoAnswer = true;
+    bool reject = false; // reject every call
+    QString text; // sent to the other side once a call is connected
+    bool stay = false; // keep running after --call and --ping are done
     int durationSeconds = 0; // hang up and exit after this long; 0: run until interrupted
-    int waitSeconds = 15; // no-answer time-out of a placed call
+    int waitSeconds = 15; // no-answer time-out of a placed call and of a ping
     int volume = 0; // 0: leave the device's volume; 1..100 otherwise
+    bool presence = true; // hold the presence box, announce this copy, keep the address list
+    bool listOnly = false; // refresh the address list once, print it and exit (no calls)
 };
 
 struct ParseResult
@@ -40,5 +46,7 @@ ParseResult parsePeerOptions(const QStringList &arguments);
 
 // "gsm610", "pcm8", "pcm11", "pcm22", "lh4", "lh8" (any case); none for anything else.
 std::optional<call::Tverbinding> codecByName(const QString &name);
+// Whether a codec driver on this system codes the codec's format.
+bool hasCodecDriver(call::Tverbinding codec);
 
 } // namespace peer

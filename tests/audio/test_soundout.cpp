@@ -38,6 +38,20 @@ protected:
 
     // The samples the device plays next, n of them.
     std::vector<int16_t> heard(std::size_t n) { return fake->playOut(n); }
+
+    // blocks GSM blocks of a ramp, and what a decoder that sees all of them in order makes of them.
+    static std::pair<QByteArray, std::vector<int16_t>> gsmStream(int blocks)
+    {
+        std::unique_ptr<acm::Codec> codec;
+        acm::openCodec(gsmFormat(), codec);
+        const auto source = ramp(std::size_t(blocks) * 320);
+        QByteArray stream(blocks * 65, 0);
+        codec->encode(source.data(), std::size_t(blocks), reinterpret_cast<uint8_t *>(stream.data()));
+        acm::openCodec(gsmFormat(), codec);
+        std::vector<int16_t> decoded(std::size_t(blocks) * 320);
+        codec->decode(reinterpret_cast<const uint8_t *>(stream.constData()), std::size_t(blocks), decoded.data());
+        return { stream, decoded };
+    }
 };
 
 TEST_F(SoundOutTest, PreRollHoldsFourBlocksAndTheFifthWritesFiveInArrivalOrder)
@@ -166,16 +180,7 @@ TEST_F(SoundOutTest, PlayedNoticeAfterCloseChangesNothing)
 
 TEST_F(SoundOutTest, EachBufferDecodesItsWholeBlocksAndDropsAPartialTail)
 {
-    std::unique_ptr<acm::Codec> encoder;
-    ASSERT_EQ(acm::openCodec(gsmFormat(), encoder), 0u);
-    const auto source = ramp(6 * 320);
-    QByteArray stream(6 * 65, 0);
-    encoder->encode(source.data(), 6, reinterpret_cast<uint8_t *>(stream.data()));
-    std::unique_ptr<acm::Codec> decoder;
-    ASSERT_EQ(acm::openCodec(gsmFormat(), decoder), 0u);
-    std::vector<int16_t> expected(6 * 320);
-    decoder->decode(reinterpret_cast<const uint8_t *>(stream.constData()), 6, expected.data());
-
+    const auto [stream, expected] = gsmStream(6);
     TACMOut out;
     out.Open(gsmFormat());
     // One stray datagram of odd size (a block and 35 bytes more) amid whole ones: its tail must
@@ -191,14 +196,7 @@ TEST_F(SoundOutTest, EachBufferDecodesItsWholeBlocksAndDropsAPartialTail)
 
 TEST_F(SoundOutTest, ASkippedBlockKeepsTheDecoderInStepUnheardAndBuildsNoPreRoll)
 {
-    std::unique_ptr<acm::Codec> codec;
-    ASSERT_EQ(acm::openCodec(gsmFormat(), codec), 0u);
-    const auto source = ramp(6 * 320);
-    QByteArray stream(6 * 65, 0);
-    codec->encode(source.data(), 6, reinterpret_cast<uint8_t *>(stream.data()));
-    ASSERT_EQ(acm::openCodec(gsmFormat(), codec), 0u);
-    std::vector<int16_t> expected(6 * 320);
-    codec->decode(reinterpret_cast<const uint8_t *>(stream.constData()), 6, expected.data());
+    auto [stream, expected] = gsmStream(6);
     expected.erase(expected.begin() + 2 * 320, expected.begin() + 3 * 320);
 
     TACMOut out;

@@ -9,6 +9,7 @@
 #include "call/syncrandom.h"
 #include "net/udpsock.h"
 #include "platform/wave/fakebackend.h"
+#include "support/counting.h"
 
 #include "../audio/soxtools.h"
 
@@ -111,16 +112,8 @@ struct GsmCall
             call::TTelefoon &phone = side.phone;
             int captured = 0;
             int arrived = 0;
-            const auto capturedHandler = phone.capture().OnBufferFull;
-            phone.capture().OnBufferFull = [&](QObject *s, const void *d, int n) {
-                ++captured;
-                capturedHandler(s, d, n);
-            };
-            const auto arrivedHandler = phone.voiceSocket().OnDataReceived;
-            phone.voiceSocket().OnDataReceived = [&](QObject *s, int n, const QString &from) {
-                ++arrived;
-                arrivedHandler(s, n, from);
-            };
+            testsupport::countCalls(phone.capture().OnBufferFull, captured);
+            testsupport::countCalls(phone.voiceSocket().OnDataReceived, arrived);
             // Each case starts as a freshly started program does.
             call::SyncRandom::setState(0);
             peer.sendTo(

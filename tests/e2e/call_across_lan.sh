@@ -5,22 +5,8 @@
 # Usage: call_across_lan.sh PATH/TO/tobrel-peer. Exit 77 = skipped (the reason is printed).
 set -euo pipefail
 peer=$1
-here=$(cd "$(dirname "$0")" && pwd)
-netlab="$here/../../tools/netlab"
-export NETLAB_PREFIX="vx$$"
-
-if ! reason=$("$netlab" check); then
-    echo "SKIPPED: $reason"
-    exit 77
-fi
-for tool in sox ip; do
-    command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d)
-cleanup() { "$netlab" down || true; rm -rf "$work"; }
-trap cleanup EXIT
-"$netlab" up 2
+. "$(dirname "$0")/lab.sh"
+lab_start vx 2 sox ip
 
 sox -D -n -r 8000 -c 1 -b 16 "$work/a.wav" synth 8 sine 440 vol 0.5
 sox -D -n -r 8000 -c 1 -b 16 "$work/b.wav" synth 8 sine 1300 vol 0.5

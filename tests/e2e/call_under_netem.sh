@@ -16,25 +16,8 @@
 set -euo pipefail
 peer=$1
 here=$(cd "$(dirname "$0")" && pwd)
-netlab="$here/../../tools/netlab"
-export NETLAB_PREFIX="vn$$"
-
-if ! reason=$("$netlab" check); then
-    echo "SKIPPED: $reason"
-    exit 77
-fi
-for tool in sox ip tc python3; do
-    command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d)
-cleanup() {
-    jobs -p | xargs -r kill 2>/dev/null || true
-    "$netlab" down || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-"$netlab" up 4
+. "$here/lab.sh"
+lab_start vn 4 sox ip tc python3
 on() { local host=$1; shift; ip netns exec "${NETLAB_PREFIX}$host" "$@"; }
 
 impairment="tc netem"

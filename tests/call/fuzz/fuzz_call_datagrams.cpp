@@ -20,6 +20,7 @@
 #include "net/udptestpeer.h"
 #include "platform/acm/formatchoose.h"
 #include "platform/wave/fakebackend.h"
+#include "support/counting.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -200,16 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         phone.setUser_Chosen_Codec(settings & 16);
         phone.setConnection(call::Tverbinding(settings >> 5));
         int handled = 0;
-        const auto voiceHandler = phone.voiceSocket().OnDataReceived;
-        phone.voiceSocket().OnDataReceived = [&](QObject *s, int n, const QString &from) {
-            ++handled;
-            voiceHandler(s, n, from);
-        };
-        const auto pingHandler = phone.pingSocket().OnDataReceived;
-        phone.pingSocket().OnDataReceived = [&](QObject *s, int n, const QString &from) {
-            ++handled;
-            pingHandler(s, n, from);
-        };
+        testsupport::countCalls(phone.voiceSocket().OnDataReceived, handled);
+        testsupport::countCalls(phone.pingSocket().OnDataReceived, handled);
         const uint16_t voicePort = uint16_t(phone.Local_Port());
         const uint16_t pingPort = uint16_t(phone.Local_Ping_Port());
         for (int step = 0; step < 64 && !input.empty(); ++step) {

@@ -7,7 +7,6 @@
 #include "framework/application.h"
 #include "net/udpsock.h"
 #include "platform/acm/formatchoose.h"
-#include "platform/localaddresses.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -317,7 +316,9 @@ bool Peer::startPhone()
     phone.setMute(m_options.mute);
     phone.setAuto_Answer(m_options.autoAnswer);
     phone.setWaitForconnectionTime(m_options.waitSeconds);
-    phone.setLocal_IP(m_options.localIp.isEmpty() ? platform::primaryLocalIPv4Address() : m_options.localIp);
+    // Without one, each call announces the address this machine reaches its callee from.
+    if (!m_options.localIp.isEmpty())
+        phone.setLocal_IP(m_options.localIp);
     if (m_options.volume > 0) {
         phone.OnAudioDeviceOpen = [this, print = print("audio open")](QObject *sender, const QString &text) {
             m_phone->setVolume(m_options.volume);

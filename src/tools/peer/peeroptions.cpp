@@ -93,8 +93,8 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption codec("codec", codecHelp(), "name", "gsm610");
     const QCommandLineOption input("input", "Use this WAV file as the microphone.", "file.wav");
     const QCommandLineOption output("output", "Write what is played to this WAV file.", "file.wav");
-    const QCommandLineOption localIp(
-        "local-ip", "Address announced in call requests (default: the first local interface address).", "address");
+    const QCommandLineOption localIp("local-ip",
+        "Address announced in call requests (default: the one this machine reaches the callee from).", "address");
     const QCommandLineOption mute("mute", "Listen only: never send this side's sound (half duplex).");
     const QCommandLineOption noAnswer(
         "no-answer", "Do not answer calls by itself: show them, and answer or reject them when told (see below).");

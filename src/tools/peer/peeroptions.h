@@ -21,7 +21,7 @@ struct PeerOptions
     call::Tverbinding codec = call::Tverbinding::GSM610;
     QString inputWav; // microphone from this WAV file instead of the sound card
     QString outputWav; // speaker into this WAV file instead of the sound card
-    QString localIp; // address announced in call requests; empty: the primary one
+    QString localIp; // address announced in call requests; empty: the one the callee is reached from
     bool mute = false; // listen only (half duplex, never speaks)
     bool autoAnswer = true;
     bool reject = false; // reject every call

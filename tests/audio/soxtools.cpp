@@ -131,6 +131,20 @@ bool writePcmWav(const QString &path, const QByteArray &bytes, uint32_t rate, ui
     return writeFile(path, out);
 }
 
+QString soxGsm(const QString &pcmWav)
+{
+    const QString gsm = pcmWav + QStringLiteral(".gsm.wav");
+    return runTool("sox", { "-D", pcmWav, "-e", "gsm-full-rate", gsm }) ? gsm : QString();
+}
+
+std::vector<int16_t> soxSamples(const QString &wav)
+{
+    const QString decoded = wav + QStringLiteral(".pcm.wav");
+    if (!runTool("sox", { "-D", wav, "-b", "16", "-e", "signed-integer", decoded }))
+        return {};
+    return samples16(readWavChunks(decoded).data);
+}
+
 std::vector<int16_t> samples16(const QByteArray &data)
 {
     std::vector<int16_t> samples(std::size_t(data.size() / 2));

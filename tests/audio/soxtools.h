@@ -28,6 +28,11 @@ WavChunks readWavChunks(const QString &path);
 bool writeGsmWav(const QString &path, const QByteArray &blocks, uint32_t rate = 8000);
 bool writePcmWav(const QString &path, const QByteArray &bytes, uint32_t rate, uint16_t bits);
 
+// sox's own GSM 6.10 coding of a PCM WAV file: the path of the GSM WAV file it wrote beside it.
+QString soxGsm(const QString &pcmWav);
+// sox's decoding of any WAV file it reads, as 16-bit samples (empty when sox fails).
+std::vector<int16_t> soxSamples(const QString &wav);
+
 // 16-bit samples of a PCM-16 WAV data chunk.
 std::vector<int16_t> samples16(const QByteArray &data);
 // Signal-to-noise ratio of test against reference in dB, over the common length.

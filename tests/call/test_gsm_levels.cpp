@@ -72,26 +72,21 @@ SoxReference soxReference(const QTemporaryDir &dir, const Signal &signal)
 {
     SoxReference r;
     const QString source = dir.filePath("source.wav");
-    const QString gsm = dir.filePath("sox-gsm.wav");
-    const QString decoded = dir.filePath("sox-decoded.wav");
     QStringList synth { "-D", "-n", "-r", "8000", "-b", "16", "-c", "1", source, "synth", "1.6" };
     EXPECT_TRUE(runTool("sox", synth + signal.synth));
-    EXPECT_TRUE(runTool("sox", { "-D", source, "-e", "gsm-full-rate", gsm }));
-    EXPECT_TRUE(runTool("sox", { "-D", gsm, "-b", "16", "-e", "signed-integer", decoded }));
+    const QString gsm = soxGsm(source);
     r.source = samples16(readWavChunks(source).data);
-    r.blocks = readWavChunks(gsm).data;
-    r.decoded = samples16(readWavChunks(decoded).data);
     r.source.resize(kBlocks * kBlockSamples);
+    r.blocks = readWavChunks(gsm).data;
+    r.decoded = soxSamples(gsm);
     return r;
 }
 
 std::vector<int16_t> soxDecode(const QTemporaryDir &dir, const QByteArray &blocks)
 {
     const QString wrapped = dir.filePath("ours.wav");
-    const QString decoded = dir.filePath("ours-decoded.wav");
     EXPECT_TRUE(writeGsmWav(wrapped, blocks));
-    EXPECT_TRUE(runTool("sox", { "-D", wrapped, "-b", "16", "-e", "signed-integer", decoded }));
-    return samples16(readWavChunks(decoded).data);
+    return soxSamples(wrapped);
 }
 
 // A GSM call whose other end is a plain socket standing in for sox: the call component answers

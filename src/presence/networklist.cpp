@@ -1,7 +1,5 @@
 #include "presence/networklist.h"
 
-#include "platform/localaddresses.h"
-
 #include <QCollator>
 #include <QLocale>
 
@@ -23,17 +21,6 @@ QCollator makeCollator()
 }
 
 } // namespace
-
-QStringList findLocalIPs()
-{
-    return platform::localIPv4Addresses().mid(0, kMaxLocalIPs);
-}
-
-const QStringList &LocalIPs()
-{
-    static const QStringList table = findLocalIPs();
-    return table;
-}
 
 void AnnounceSelf(QStringList &rawList, const QStringList &localIPs, const SendText &send)
 {
@@ -63,7 +50,7 @@ MessageKind HandleNewMessage(QStringList &rawList, const QString &computer, cons
     const MessageKind kind = messageKind(text);
     if (kind == MessageKind::Resend)
         AnnounceSelf(rawList, localIPs, send);
-    else if (kind == MessageKind::Announcement)
+    else if (kind == MessageKind::Announcement && rawList.size() < kMaxRawEntries)
         rawList << text + computer;
     return kind;
 }

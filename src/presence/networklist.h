@@ -51,6 +51,9 @@ extern const QString kLoopbackEntry; // "127.0.0.1", the raw list's first entry
 
 // How many local addresses are announced at most.
 constexpr int kMaxLocalIPs = 11;
+// How many entries the raw list takes at most (11 addresses of 93 copies); further announcements
+// before the next refresh are dropped, so that a flood from the network cannot use up the memory.
+constexpr int kMaxRawEntries = 1024;
 
 // Sends one message text to every copy (TMailSlot::Send).
 using SendText = std::function<void(const QString &text)>;
@@ -79,7 +82,8 @@ enum class MessageKind
 MessageKind messageKind(const QString &text);
 
 // The rules for a received message, but for the two steps that belong to the caller: a Resend
-// runs AnnounceSelf; an announcement appends text + computer to the raw list; a Stop changes
+// runs AnnounceSelf; an announcement appends text + computer to the raw list (unless it is full);
+// a Stop changes
 // nothing here, and the caller then clicks its "Stop Connection" command, which acts only while it
 // is in a call. In every case the caller rebuilds its address list afterwards.
 MessageKind HandleNewMessage(QStringList &rawList, const QString &computer, const QString &text,

@@ -79,6 +79,15 @@ TEST(PresenceRules, ReceivedTextsAreTakenByTheirPrefix)
         EXPECT_EQ(raw, c.raw) << c.text.toStdString();
         EXPECT_EQ(sent.texts, c.sent) << c.text.toStdString();
     }
+
+    // A full raw list takes no more announcements, but a refresh still empties it.
+    QStringList full(presence::kMaxRawEntries, "10.0.0.1\r\nA");
+    Sent sent;
+    presence::HandleNewMessage(full, "B", "10.0.0.2\r\n", kLocal, sent.function());
+    EXPECT_EQ(full.size(), presence::kMaxRawEntries);
+    EXPECT_FALSE(full.contains("10.0.0.2\r\nB"));
+    presence::HandleNewMessage(full, "B", "Resend\r\n", kLocal, sent.function());
+    EXPECT_EQ(full, QStringList { "127.0.0.1" });
 }
 
 TEST(PresenceRules, TheAddressListIsSortedWithoutCaseDuplicates)

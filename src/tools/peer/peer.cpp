@@ -1,4 +1,5 @@
 #include "peer.h"
+#include "peerpresence.h"
 
 #include "call/telefoon.h"
 #include "framework/application.h"
@@ -29,6 +30,9 @@ void onSignal(int)
 
 // Time for the end message to go out and its echo to come back before the program exits.
 constexpr int kFarewellMs = 300;
+// How long --list waits after its refresh: the others hear it within one polling period (1 s)
+// and their answers reach this copy within the next, with a second to spare on a busy machine.
+constexpr int kListWaitMs = 3000;
 
 } // namespace
 
@@ -51,6 +55,52 @@ void Peer::line(const QString &text)
 }
 
 bool Peer::start()
+{
+    if (!m_options.listOnly && !startPhone())
+        return false;
+    installSignalHandlers();
+    if (m_options.presence && !startPresence())
+        return false;
+    if (m_options.listOnly)
+        return true;
+
+    call::TTelefoon &phone = *m_phone;
+    if (!m_options.pingAddress.isEmpty())
+        framework::guard(&phone, [&] { phone.Ping(m_options.pingAddress); });
+    if (!m_options.callAddress.isEmpty()) {
+        line(QStringLiteral("calling %1 port %2").arg(m_options.callAddress).arg(m_options.remotePort));
+        framework::guard(&phone, [&] { phone.CallTo(m_options.callAddress); });
+    }
+    if (m_options.durationSeconds > 0)
+        QTimer::singleShot(m_options.durationSeconds * 1000, this, &Peer::finish);
+    return true;
+}
+
+bool Peer::startPresence()
+{
+    PeerPresence::CallControl control;
+    if (m_phone) {
+        control.inCall = [this] { return m_phone && (m_phone->AudioActive() || m_phone->Calling()); };
+        control.endCall = [this] { framework::guard(m_phone.get(), [&] { m_phone->setCalling(false); }); };
+    }
+    m_presence
+        = std::make_unique<PeerPresence>([this](const QString &text) { line(text); }, control, !m_options.listOnly);
+    const bool listening = m_presence->join();
+    if (m_options.listOnly) {
+        if (!listening) {
+            line(QStringLiteral("error: cannot list: another program on this machine holds the presence box"));
+            m_presence->leave();
+            return false;
+        }
+        QTimer::singleShot(kListWaitMs, this, [this] {
+            m_presence->printList();
+            finish();
+        });
+    }
+    return true;
+}
+
+bool Peer::startPhone()
 {
     {
         // The component binds its built-in ports (8000, 8001) while it is made; the peer moves it
@@ -106,19 +156,9 @@ bool Peer::start()
             print(sender, text);
         };
     }
-    installSignalHandlers();
     line(QStringLiteral("listening on %1 port %2")
              .arg(phone.Local_IP().isEmpty() ? "*" : phone.Local_IP())
              .arg(m_options.port));
-
-    if (!m_options.pingAddress.isEmpty())
-        framework::guard(&phone, [&] { phone.Ping(m_options.pingAddress); });
-    if (!m_options.callAddress.isEmpty()) {
-        line(QStringLiteral("calling %1 port %2").arg(m_options.callAddress).arg(m_options.remotePort));
-        framework::guard(&phone, [&] { phone.CallTo(m_options.callAddress); });
-    }
-    if (m_options.durationSeconds > 0)
-        QTimer::singleShot(m_options.durationSeconds * 1000, this, &Peer::finish);
     return true;
 }
 
@@ -127,11 +167,14 @@ void Peer::finish()
     if (m_finishing)
         return;
     m_finishing = true;
+    if (m_presence)
+        m_presence->leave();
     if (m_phone && (m_phone->AudioActive() || m_phone->Calling())) {
         line(QStringLiteral("hanging up"));
         framework::guard(m_phone.get(), [&] { m_phone->setCalling(false); });
     }
     QTimer::singleShot(kFarewellMs, this, [this] {
+        m_presence.reset();
         m_phone.reset();
         QCoreApplication::quit();
     });

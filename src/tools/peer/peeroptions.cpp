@@ -10,7 +10,13 @@ namespace {
 const char *const kDescription
     = "A headless Tobrel intercom endpoint. It listens for calls on a UDP port and answers them by\n"
       "itself, or places a call, using the default sound devices or WAV files, and prints one line\n"
-      "per event. Ctrl-C (or --duration) hangs up cleanly and exits.";
+      "per event. Ctrl-C (or --duration) hangs up cleanly and exits.\n"
+      "\n"
+      "It also joins the LAN's presence exchange as the window program does: it announces its\n"
+      "addresses to every copy (UDP broadcast to port 60779 of each network), answers their\n"
+      "refresh requests, ends its call when a copy broadcasts \"Stop\", and prints its list of\n"
+      "copies whenever it changes, one line per entry: \"listed <i>/<n>: <address> [<computer>]\".\n"
+      "Only one program per machine can hear these broadcasts; a second one still announces itself.";
 
 bool parseNumber(const QString &text, int low, int high, int &value)
 {
@@ -66,8 +72,13 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption duration("duration", "Hang up and exit after this many seconds.", "seconds");
     const QCommandLineOption wait("wait", "Seconds a placed call waits for an answer (default 15).", "seconds", "15");
     const QCommandLineOption volume("volume", "Speaker volume during calls, 1 to 100.", "n");
+    const QCommandLineOption noPresence(
+        "no-presence", "Stay out of the presence exchange: announce nothing, hear nothing, keep no list.");
+    const QCommandLineOption list("list",
+        "Refresh the list of copies on the LAN, wait 3 seconds for their answers, print the list and exit "
+        "(takes no calls).");
     parser.addOptions({ help, port, remotePort, pingPort, callTo, ping, codec, input, output, localIp, mute, noAnswer,
-        duration, wait, volume });
+        duration, wait, volume, noPresence, list });
 
     ParseResult result;
     if (!parser.parse(arguments)) {
@@ -127,6 +138,12 @@ ParseResult parsePeerOptions(const QStringList &arguments)
         return refuse(QStringLiteral("--wait must be a number of seconds from 1 to 3600."));
     if (parser.isSet(volume) && !parseNumber(parser.value(volume), 1, 100, options.volume))
         return refuse(QStringLiteral("--volume must be a number from 1 to 100."));
+    options.presence = !parser.isSet(noPresence);
+    options.listOnly = parser.isSet(list);
+    if (options.listOnly && !options.presence)
+        return refuse(QStringLiteral("--list needs the presence exchange that --no-presence turns off."));
+    if (options.listOnly && (parser.isSet(callTo) || parser.isSet(ping) || parser.isSet(duration)))
+        return refuse(QStringLiteral("--list only lists: it takes no --call, --ping or --duration."));
     result.options = options;
     return result;
 }

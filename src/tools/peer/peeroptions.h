@@ -26,6 +26,8 @@ struct PeerOptions
     int durationSeconds = 0; // hang up and exit after this long; 0: run until interrupted
     int waitSeconds = 15; // no-answer time-out of a placed call
     int volume = 0; // 0: leave the device's volume; 1..100 otherwise
+    bool presence = true; // hold the presence box, announce this copy, keep the address list
+    bool listOnly = false; // refresh the address list once, print it and exit (no calls)
 };
 
 struct ParseResult

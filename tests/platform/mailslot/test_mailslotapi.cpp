@@ -61,7 +61,7 @@ QByteArray readNext(ms::Handle box)
     return bytes;
 }
 
-class Box : public ::testing::Test
+class MailslotBox : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -119,7 +119,7 @@ TEST(MailslotNames, PortIsFnv1aOfTheUpperCaseNameAndPathsAreChecked)
     }
 }
 
-TEST_F(Box, IsHeldExclusivelyUntilClosed)
+TEST_F(MailslotBox, IsHeldExclusivelyUntilClosed)
 {
     EXPECT_EQ(ms::createMailslot(localPath(boxName())), ms::kInvalidHandle);
     EXPECT_EQ(ms::lastError(), ms::ERROR_ALREADY_EXISTS);
@@ -135,7 +135,7 @@ TEST_F(Box, IsHeldExclusivelyUntilClosed)
     EXPECT_NE(box, ms::kInvalidHandle);
 }
 
-TEST_F(Box, KeepsDatagramBoundariesAndNeverCutsAMessage)
+TEST_F(MailslotBox, KeepsDatagramBoundariesAndNeverCutsAMessage)
 {
     uint32_t size = 0;
     uint32_t count = 7;
@@ -171,7 +171,7 @@ TEST_F(Box, KeepsDatagramBoundariesAndNeverCutsAMessage)
     EXPECT_EQ(ms::lastError(), ms::ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(Box, SendsReachTheBoxByEveryKindOfMachineName)
+TEST_F(MailslotBox, SendsReachTheBoxByEveryKindOfMachineName)
 {
     EXPECT_TRUE(send(QStringLiteral("\\\\*\\mailslot\\") + boxName(), "broadcast"));
     EXPECT_EQ(readNext(box), "broadcast");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two tobrel-peer processes on loopback: one calls the other in PCM-8 with WAV files for sound and
 # hangs up on Ctrl-C (SIGINT); the other answers by itself and stops after its duration. Checks the
-# event lines of both, the recordings (each holds the other's tone) and the exit codes.
+# event lines of both, the recordings (each holds the other's tone) and the exit codes. Both stay
+# out of the presence exchange, whose broadcasts would leave the machine.
 set -euo pipefail
 peer=$1
 command -v sox >/dev/null || { echo "SKIPPED: sox is not installed"; exit 77; }
@@ -12,11 +13,11 @@ pa=$(port); pb=$(port); qa=$(port); qb=$(port)
 sox -D -n -r 8000 -c 1 -b 16 "$work/a.wav" synth 6 sine 440 vol 0.5
 sox -D -n -r 8000 -c 1 -b 16 "$work/b.wav" synth 6 sine 1300 vol 0.5
 
-"$peer" --port "$pb" --ping-port "$qb" --input "$work/b.wav" --output "$work/b-heard.wav" --duration 4 >"$work/b.log" 2>&1 &
+"$peer" --no-presence --port "$pb" --ping-port "$qb" --input "$work/b.wav" --output "$work/b-heard.wav" --duration 4 >"$work/b.log" 2>&1 &
 callee=$!
 sleep 0.5
 status=0
-"$peer" --port "$pa" --ping-port "$qa" --remote-port "$pb" --local-ip 127.0.0.1 --call 127.0.0.1 --codec pcm8 \
+"$peer" --no-presence --port "$pa" --ping-port "$qa" --remote-port "$pb" --local-ip 127.0.0.1 --call 127.0.0.1 --codec pcm8 \
     --input "$work/a.wav" --output "$work/a-heard.wav" >"$work/a.log" 2>&1 &
 caller=$!
 sleep 2.5

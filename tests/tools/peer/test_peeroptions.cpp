@@ -1,4 +1,5 @@
 #include "peeroptions.h"
+#include "peerpresence.h"
 
 #include "support/printers.h"
 
@@ -30,6 +31,19 @@ TEST(PeerOptions, DefaultsListenOnTheIntercomPortAndAnswer)
     EXPECT_FALSE(result.options->mute);
     EXPECT_EQ(result.options->durationSeconds, 0);
     EXPECT_TRUE(result.options->callAddress.isEmpty());
+    EXPECT_TRUE(result.options->presence);
+    EXPECT_FALSE(result.options->listOnly);
+}
+
+TEST(PeerOptions, PresenceCanBeLeftOutOrListedOnce)
+{
+    const auto quiet = parse({ "--no-presence", "--call", "10.99.0.2" });
+    ASSERT_TRUE(quiet.options);
+    EXPECT_FALSE(quiet.options->presence);
+    const auto list = parse({ "--list" });
+    ASSERT_TRUE(list.options);
+    EXPECT_TRUE(list.options->presence);
+    EXPECT_TRUE(list.options->listOnly);
 }
 
 TEST(PeerOptions, ACallWithItsSettings)
@@ -79,6 +93,9 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         { { "--volume", "101" }, "--volume must be a number from 1 to 100." },
         { { "--bogus" }, "Unknown option 'bogus'." },
         { { "stray" }, "Unexpected argument 'stray'." },
+        { { "--list", "--no-presence" }, "--list needs the presence exchange that --no-presence turns off." },
+        { { "--list", "--call", "10.0.0.1" }, "--list only lists: it takes no --call, --ping or --duration." },
+        { { "--list", "--duration", "5" }, "--list only lists: it takes no --call, --ping or --duration." },
     };
     for (const Case &c : cases) {
         const auto result = parse(c.arguments);
@@ -97,4 +114,12 @@ TEST(PeerOptions, CodecNames)
     EXPECT_EQ(peer::codecByName("lh4"), call::Tverbinding::LERNOUT4);
     EXPECT_EQ(peer::codecByName("lh8"), call::Tverbinding::LERNOUT8);
     EXPECT_FALSE(peer::codecByName(""));
+}
+
+TEST(PeerPresence, ListEntriesArePrintedOnOneLineWithoutControlCharacters)
+{
+    EXPECT_EQ(peer::printableEntry("192.168.1.5\r\nOFFICE2"), "192.168.1.5 OFFICE2");
+    EXPECT_EQ(peer::printableEntry("127.0.0.1"), "127.0.0.1");
+    EXPECT_EQ(peer::printableEntry("a\rb\nc\r\n"), "a b c");
+    EXPECT_EQ(peer::printableEntry("x\x1b[2Jy\tz\x7f"), "x?[2Jy?z?");
 }

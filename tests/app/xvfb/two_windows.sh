@@ -5,8 +5,8 @@
 # whatever block it starts decoding with; 1000 and 1300 Hz, for one, sometimes come out far
 # weaker). With xdotool: A picks B from its address list and presses the on/off button, B answers
 # by itself, both show the call, each speaker plays the other side's tone (measured with sox), A
-# hangs up and both return to idle, then both are closed with their Close buttons. Screenshots of
-# both windows in the call and after it are kept in OUTPUT-DIR.
+# hangs up and both return to idle; A is closed with its Close button, B by the end of the desktop
+# session. Screenshots of both windows in the call and after it are kept in OUTPUT-DIR.
 # Usage: two_windows.sh TOBREL LAYOUT-PROBE OUTPUT-DIR. Exit 77 = skipped (the reason is printed).
 set -euo pipefail
 tobrel=$1
@@ -174,12 +174,17 @@ echo "A's speaker: 620 Hz at $a_other (440 Hz at $a_own); B's speaker: 440 Hz at
 awk -v o="$a_other" -v s="$a_own" -v p="$b_other" -v t="$b_own" \
     'BEGIN { exit !(o > 0.05 && o > 5 * s && p > 0.05 && p > 5 * t) }' || fail "a side does not hear the other's tone"
 
-# Both are closed with their Close buttons, and keep their settings beside the program.
+# A is closed with its Close button, B as at the end of a desktop session (SIGTERM); both close
+# cleanly and keep their settings beside the program.
 click "$win_a" btnExit
-click "$win_b" btnExit
+kill -TERM "$pid_b"
 for side in a b; do
     pid=pid_$side
     timeout 10 tail --pid="${!pid}" -f /dev/null || fail "window $side did not close"
     grep -q '^Volume=50' "$work/$side/tobrel.dat" || fail "window $side kept no settings file"
 done
-echo "PASS: B was found in A's list and called; both heard each other; both returned to idle and closed"
+for side in a b; do
+    pid=pid_$side
+    wait "${!pid}" || fail "window $side ended with status $?"
+done
+echo "PASS: B was found in A's list and called; both heard each other; both returned to idle and closed cleanly"

@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include "support/files.h"
 #include "support/printers.h"
 
 #include <QDir>
@@ -47,12 +48,7 @@ class SettingsFile : public ::testing::Test
 {
 protected:
     QString path() const { return m_dir.filePath(QStringLiteral("tobrel.dat")); }
-    void store(const QByteArray &text)
-    {
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    }
+    void store(const QByteArray &text) { ASSERT_TRUE(testsupport::writeFile(path(), text)); }
     QTemporaryDir m_dir;
 };
 
@@ -86,15 +82,11 @@ TEST_F(SettingsFile, WritesTheFourKeysInOrderBesideOtherText)
 {
     const QString nested = m_dir.filePath(QStringLiteral("config/tobrel/tobrel.dat"));
     ASSERT_TRUE(writeSettings(nested, { 9, 50000, 2, 2 }));
-    QFile created(nested);
-    ASSERT_TRUE(created.open(QIODevice::ReadOnly));
-    EXPECT_EQ(created.readAll(), QByteArray("[Voxhall Settings]\nCodec=9\nPort=50000\nMode=2\nVolume=2\n"));
+    EXPECT_EQ(testsupport::readFile(nested), QByteArray("[Voxhall Settings]\nCodec=9\nPort=50000\nMode=2\nVolume=2\n"));
 
     store("; mine\r\n[Voxhall Settings]\r\nVolume=7\r\nDevice=headset\r\n");
     ASSERT_TRUE(writeSettings(path(), {}));
-    QFile kept(path());
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(),
+    EXPECT_EQ(testsupport::readFile(path()),
         QByteArray(
             "; mine\r\n[Voxhall Settings]\r\nVolume=50\r\nDevice=headset\r\nCodec=1\r\nPort=49217\r\nMode=1\r\n"));
 

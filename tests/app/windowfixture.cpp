@@ -5,9 +5,9 @@
 #include "presence/mailslot.h"
 
 #include "support/eventwait.h"
+#include "support/files.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <arpa/inet.h>
 
@@ -34,15 +34,12 @@ WindowTest::~WindowTest()
 
 void WindowTest::storeSettings(const QByteArray &lines)
 {
-    QFile file(settingsPath());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Voxhall Settings]\n" + lines);
+    ASSERT_TRUE(writeFile(settingsPath(), "[Voxhall Settings]\n" + lines));
 }
 
 QByteArray WindowTest::storedSettings() const
 {
-    QFile file(settingsPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(settingsPath());
 }
 
 app::MainWindowEnvironment WindowTest::environment() const

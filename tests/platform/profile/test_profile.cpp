@@ -1,5 +1,6 @@
 #include "platform/profile/profile.h"
 
+#include "support/files.h"
 #include "support/printers.h"
 
 #include <QDir>
@@ -16,17 +17,8 @@ class ProfileTest : public ::testing::Test
 {
 protected:
     QString path() const { return m_dir.filePath(QStringLiteral("tobrel.dat")); }
-    void store(const QByteArray &text)
-    {
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    }
-    QByteArray stored() const
-    {
-        QFile file(path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    void store(const QByteArray &text) { ASSERT_TRUE(testsupport::writeFile(path(), text)); }
+    QByteArray stored() const { return QFile::exists(path()) ? testsupport::readFile(path()) : "<missing>"; }
     QString read(const QString &section, const QString &key) const
     {
         return getPrivateProfileString(section, key, QStringLiteral("<default>"), path());

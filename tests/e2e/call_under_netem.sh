@@ -19,6 +19,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lab.sh"
 lab_start vn 4 sox ip tc python3
 on() { local host=$1; shift; ip netns exec "${NETLAB_PREFIX}$host" "$@"; }
+# Waits (at most 20 s) until FILE holds a line starting with TEXT: a loaded machine may take
+# seconds to start a program, and a request sent before its receiver is bound is lost for good.
+wait_for_line() {
+    local file=$1 text=$2 tries=0
+    until grep -q "^$text" "$file" 2>/dev/null; do
+        (( ++tries > 200 )) && return 1
+        sleep 0.1
+    done
+}
 
 impairment="tc netem"
 if on 1 tc qdisc add dev eth0 root netem delay 30ms 20ms loss 5% duplicate 1% reorder 10% 50% 2>/dev/null; then
@@ -149,8 +158,9 @@ for codec in gsm610 pcm8; do
         if [[ $callee_address == 10.99.0.3 ]]; then
             on 3 python3 "$here/impairing_relay.py" 10.99.0.3 49217 10.99.0.1 10.99.0.2 10.5 >"$work/relay.log" 2>&1 &
             relay=$!
+            wait_for_line "$work/relay.log" "relay: listening" || echo "the relay did not start in 20 s"
         fi
-        sleep 0.5
+        wait_for_line "$work/b.log" "listening on" || echo "the callee did not start in 20 s"
         on 1 "$peer" --port 49217 --call "$callee_address" "${announce[@]}" --codec "$codec" --wait 2 \
             --input "$work/a.wav" --output "$work/a-heard.wav" --duration 8 >"$work/a.log" 2>&1 &
         caller=$!

@@ -23,6 +23,8 @@ random.seed(20261209)
 sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 sock.bind((listen_ip, port))
 sock.setblocking(False)
+# The caller's request is the first datagram: whoever starts the call waits for this line.
+print("relay: listening", flush=True)
 pending = []  # (time to send, sequence, datagram, destination)
 counts = {"relayed": 0, "lost": 0, "duplicated": 0, "reordered": 0}
 sequence = 0

@@ -22,7 +22,7 @@ for codec in gsm610 pcm8; do
     ip netns exec "${NETLAB_PREFIX}2" "$peer" --port 49217 --input "$work/b.wav" --output "$work/b-heard.wav" \
         --duration 5 >"$work/b.log" 2>&1 &
     callee=$!
-    sleep 0.5
+    wait_for_line "$work/b.log" "listening on" || echo "the callee did not start in 20 s"
     ip netns exec "${NETLAB_PREFIX}1" "$peer" --port 49217 --call 10.99.0.2 --codec "$codec" \
         --input "$work/a.wav" --output "$work/a-heard.wav" --duration 3 >"$work/a.log" 2>&1 || true
     wait "$callee" || true

@@ -19,15 +19,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lab.sh"
 lab_start vn 4 sox ip tc python3
 on() { local host=$1; shift; ip netns exec "${NETLAB_PREFIX}$host" "$@"; }
-# Waits (at most 20 s) until FILE holds a line starting with TEXT: a loaded machine may take
-# seconds to start a program, and a request sent before its receiver is bound is lost for good.
-wait_for_line() {
-    local file=$1 text=$2 tries=0
-    until grep -q "^$text" "$file" 2>/dev/null; do
-        (( ++tries > 200 )) && return 1
-        sleep 0.1
-    done
-}
 
 impairment="tc netem"
 if on 1 tc qdisc add dev eth0 root netem delay 30ms 20ms loss 5% duplicate 1% reorder 10% 50% 2>/dev/null; then

@@ -25,3 +25,13 @@ lab_stop() {
     "$netlab" down || true
     rm -rf "$work"
 }
+
+# Waits (at most 20 s) until FILE holds a line starting with TEXT: a loaded machine may take
+# seconds to start a program, and a call request sent before its receiver is bound is lost.
+wait_for_line() {
+    local file=$1 text=$2 tries=0
+    until grep -q "^$text" "$file" 2>/dev/null; do
+        (( ++tries > 200 )) && return 1
+        sleep 0.1
+    done
+}

@@ -12,6 +12,7 @@ peer=$1
 here=$(cd "$(dirname "$0")" && pwd)
 netlab="$here/../../tools/netlab"
 probe="$here/presence_probe.py"
+. "$here/lab.sh" # for wait_for_line; this script makes its own lab
 export NETLAB_PREFIX="vp$$"
 
 if ! reason=$("$netlab" check); then
@@ -74,7 +75,7 @@ show_logs() {
 
 # 1. Three peers; peer b calls peer c once c listens.
 start c 3 host-c --port 49217
-sleep 0.5
+wait_for_line "$work/c.log" "listening on" || fail "c did not start in 20 s"
 start a 1 host-a --port 49217
 start b 2 host-b --port 49217 --call 10.99.0.3 --stay # b goes on listing after its call
 all="10.99.0.1 host-a|10.99.0.2 host-b|10.99.0.3 host-c|127.0.0.1"
@@ -106,7 +107,7 @@ grep -q '^presence: Stop from ' "$work/b.log" || fail "b did not hear the Stop"
 
 # 4. A second peer on host 2 cannot hold the box, yet both others list it.
 start b2 2 host-b2 --port 49300 --ping-port 8101
-sleep 1
+wait_for_line "$work/b2.log" "presence: another program" || true
 grep -q 'another program on this machine holds the box' "$work/b2.log" ||
     fail "the second peer on host 2 did not report the box as taken"
 with_b2="10.99.0.2 host-b|10.99.0.2 host-b2|10.99.0.3 host-c|127.0.0.1"

@@ -118,8 +118,9 @@ ParseResult parsePeerOptions(const QStringList &arguments)
         "Print the sound devices, one per line as \"input: <name>\" or \"output: <name>\" (\"System default\" "
         "first in each direction), and exit.");
     const QCommandLineOption inputDevice("input-device",
-        "Use the microphone of this name (as --list-devices prints it) instead of the system default. A name "
-        "that is not listed is refused with exit status 2.",
+        "Use the microphone of this name (as --list-devices prints it) instead of the system default (\"System "
+        "default\" names the default). A name that is not listed is refused with exit status 2: no other device "
+        "is used in its place.",
         "name");
     const QCommandLineOption outputDevice(
         "output-device", "Use the speaker of this name, as --input-device does the microphone.", "name");

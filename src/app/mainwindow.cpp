@@ -179,6 +179,7 @@ void TForm1::connectControls()
     bind(ui->PCM110, &TForm1::PCM110Click);
     bind(ui->PCM220, &TForm1::PCM220Click);
     bind(ui->Ports, &TForm1::PortsClick);
+    bind(ui->SoundDevices, &TForm1::SoundDevicesClick);
     bind(ui->RefreshNetworkList1, &TForm1::RefreshNetworkList1Click);
     bind(ui->Help2, &TForm1::Help2Click);
     bind(ui->HelpIndex, &TForm1::HelpIndexClick);
@@ -210,6 +211,8 @@ void TForm1::FormCreate()
 
     // 2. The settings.
     m_settings = readSettings(settingsPath());
+    m_devices = readDeviceSettings(settingsPath());
+    useStoredDevices();
 
     // 3. The call component on the stored port.
     m_telefoon->setLocal_Port(m_settings.Port);
@@ -322,7 +325,7 @@ void TForm1::SaveSettings()
     if (m_telefoon)
         stored.Port = m_telefoon->Local_Port();
     const QString path = settingsPath();
-    if (!writeSettings(path, stored)) {
+    if (!writeSettings(path, stored) || !writeDeviceSettings(path, m_devices)) {
         framework::Application::handleException(
             this, std::make_exception_ptr(framework::Exception(QStringLiteral("Unable to write to %1").arg(path))));
     }
@@ -345,6 +348,8 @@ QString TForm1::statusText() const
 
 void TForm1::setStatusText(const QString &text)
 {
+    // A start-up note gives way to the call status.
+    ui->StatusBar1->clearMessage();
     m_callStatus->setText(text);
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/settings.h"
+#include "app/sounddevices.h"
 
 #include <QMainWindow>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -68,7 +70,8 @@ public:
     // The hidden raw presence list (ListBox1), in arrival order.
     QStringList rawList() const;
 
-    // Writes Codec, Telefoon1's Local_Port, Mode and Volume to the settings file. A file that
+    // Writes Codec, Telefoon1's Local_Port, Mode and Volume to the settings file, then the chosen
+    // sound devices. A file that
     // cannot be written is reported once through the application's error reporting; the caller's
     // action goes on.
     void SaveSettings();
@@ -100,6 +103,8 @@ public:
     void PCM110Click();
     void PCM220Click();
     void PortsClick();
+    // Shows the Sound Devices dialog; OK stores the choice and applies it from the next call.
+    void SoundDevicesClick();
     void RefreshNetworkList1Click();
     void Help2Click();
     void HelpIndexClick();
@@ -131,6 +136,11 @@ private:
     // Enables or disables the speak/listen controls and sets the two small LEDs' dark colour.
     void showHalfDuplexControls(bool halfDuplex);
     void setStatusText(const QString &text);
+    // Start-up: the stored devices become the choice; one that the sound system no longer lists
+    // gives way to the default, with a note in the status bar (the stored name is kept).
+    void useStoredDevices();
+    // Hands a pending device choice to the wave layer unless a call's devices are open.
+    void applyDeviceChoice();
     void setRawList(const QStringList &entries);
     void sendPresence(const QString &text);
     QString localPortText() const;
@@ -138,10 +148,12 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     MainWindowEnvironment m_environment;
     Settings m_settings;
+    DeviceSettings m_devices; // as stored: a missing device keeps its name here
     call::TTelefoon *m_telefoon = nullptr; // owned (QObject child) until FormClose frees it
     presence::TMailSlot *m_mailSlot = nullptr; // owned (QObject child)
     QLabel *m_callStatus = nullptr; // in the status bar
     bool m_closed = false;
+    std::optional<DeviceChoice> m_pendingDevices; // chosen during a call, for the next one
 };
 
 } // namespace app

@@ -93,6 +93,7 @@ void TForm1::EndCall()
     ui->StopConnection->setEnabled(false);
     ui->StartConnection->setEnabled(true);
     ui->lblLocalPort->setText(localPortText());
+    applyDeviceChoice();
 }
 
 void TForm1::Telefoon1Called(QObject *, const QString &)

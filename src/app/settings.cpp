@@ -17,6 +17,8 @@ const QString kCodecKey = QStringLiteral("Codec");
 const QString kPortKey = QStringLiteral("Port");
 const QString kModeKey = QStringLiteral("Mode");
 const QString kVolumeKey = QStringLiteral("Volume");
+const QString kInputDeviceKey = QStringLiteral("InputDevice");
+const QString kOutputDeviceKey = QStringLiteral("OutputDevice");
 
 std::optional<int32_t> parseHex(QStringView digits)
 {
@@ -54,6 +56,16 @@ int32_t readValue(const QString &path, const QString &key, int32_t defaultValue)
 {
     const QString text = platform::profile::getPrivateProfileString(kSettingsSection, key, QString(), path);
     return parseSettingValue(text).value_or(defaultValue);
+}
+
+// The file format drops blanks around a value and one pair of enclosing quotes.
+QString storedName(const QString &name)
+{
+    const bool quoted
+        = name.size() >= 2 && (name.front() == u'"' || name.front() == u'\'') && name.back() == name.front();
+    if (name.trimmed() != name || quoted)
+        return QLatin1Char('"') + name + QLatin1Char('"');
+    return name;
 }
 
 } // namespace
@@ -116,6 +128,31 @@ bool writeSettings(const QString &path, const Settings &settings)
     };
     for (const auto &[key, value] : values) {
         if (!platform::profile::writePrivateProfileString(kSettingsSection, key, QString::number(value), path))
+            return false;
+    }
+    return true;
+}
+
+DeviceSettings readDeviceSettings(const QString &path)
+{
+    using platform::profile::getPrivateProfileString;
+    return { getPrivateProfileString(kSettingsSection, kInputDeviceKey, QString(), path),
+        getPrivateProfileString(kSettingsSection, kOutputDeviceKey, QString(), path) };
+}
+
+bool writeDeviceSettings(const QString &path, const DeviceSettings &devices)
+{
+    using namespace platform::profile;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString absent = QStringLiteral("\n"); // no stored value can hold a line break
+    const std::pair<const QString &, const QString &> names[] = {
+        { kInputDeviceKey, devices.InputDevice },
+        { kOutputDeviceKey, devices.OutputDevice },
+    };
+    for (const auto &[key, name] : names) {
+        if (name.isEmpty() && getPrivateProfileString(kSettingsSection, key, absent, path) == absent)
+            continue;
+        if (!writePrivateProfileString(kSettingsSection, key, storedName(name), path))
             return false;
     }
     return true;

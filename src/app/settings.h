@@ -18,6 +18,15 @@ struct Settings
     int32_t Volume = 50;
 };
 
+// The sound devices chosen by name (empty: the system default), kept in the same section after
+// the four keys as InputDevice and OutputDevice. Names, not numbers, so that a device plugged in
+// again is found again.
+struct DeviceSettings
+{
+    QString InputDevice;
+    QString OutputDevice;
+};
+
 extern const QString kSettingsSection; // "Voxhall Settings"
 
 // Where a program keeps its settings file: beside the program (its name with ".dat" for its
@@ -40,5 +49,13 @@ Settings readSettings(const QString &path);
 // Writes Codec, Port, Mode and Volume in this order as decimal text, creating the folder, the file
 // and the section as needed. False as soon as one write fails.
 bool writeSettings(const QString &path, const Settings &settings);
+
+// Reads the two device names; a missing one is the default.
+DeviceSettings readDeviceSettings(const QString &path);
+// Writes InputDevice, then OutputDevice (after the four keys when they are written first). A key
+// is left out while it is not in the file and names the default: a file stays as it was for those
+// who never chose a device. A name with blanks or quotes at its ends is written in quotes so that
+// it reads back whole. False as soon as one write fails.
+bool writeDeviceSettings(const QString &path, const DeviceSettings &devices);
 
 } // namespace app

@@ -93,6 +93,40 @@ TEST_F(SettingsFile, WritesTheFourKeysInOrderBesideOtherText)
     EXPECT_FALSE(writeSettings(m_dir.path(), {}));
 }
 
+TEST_F(SettingsFile, DeviceNamesFollowTheFourKeysAndReadBackWhole)
+{
+    const QByteArray four = "[Voxhall Settings]\nCodec=1\nPort=49217\nMode=1\nVolume=50\n";
+    const struct
+    {
+        QByteArray before;
+        QString input;
+        QString output;
+        QByteArray after; // empty: not compared
+    } cases[] = {
+        { {}, {}, {}, four }, // never chosen: the four keys alone
+        { {}, "USB Headset", {}, four + "InputDevice=USB Headset\n" },
+        { four + "InputDevice=USB Headset\nOutputDevice=pulse\n", {}, {}, four + "InputDevice=\nOutputDevice=\n" },
+        { {}, "HDA Intel PCH: ALC892 Analog (hw:0,0)", "Speakers = \"front\"", {} },
+        { {}, " padded ", "\"quoted\"", {} },
+        { {}, "'single'", "x\"", {} },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.input.toStdString() + " / " + c.output.toStdString());
+        QFile::remove(path());
+        if (!c.before.isEmpty())
+            store(c.before);
+        ASSERT_TRUE(writeSettings(path(), {}));
+        ASSERT_TRUE(writeDeviceSettings(path(), { c.input, c.output }));
+        if (!c.after.isEmpty()) {
+            EXPECT_EQ(testsupport::readFile(path()), c.after);
+        }
+        const DeviceSettings read = readDeviceSettings(path());
+        EXPECT_EQ(read.InputDevice, c.input);
+        EXPECT_EQ(read.OutputDevice, c.output);
+        EXPECT_EQ(readSettings(path()).Volume, 50);
+    }
+}
+
 TEST_F(SettingsFile, LivesBesideTheProgramOrInTheConfigurationFolder)
 {
     const QString config = m_dir.filePath(QStringLiteral("config"));

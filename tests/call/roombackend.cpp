@@ -68,6 +68,25 @@ RoomBackend::~RoomBackend()
     m_clock.join();
 }
 
+QStringList RoomBackend::inputDeviceNames()
+{
+    std::lock_guard lock(m_mutex);
+    return m_inputNames;
+}
+
+QStringList RoomBackend::outputDeviceNames()
+{
+    std::lock_guard lock(m_mutex);
+    return m_outputNames;
+}
+
+void RoomBackend::setDeviceNames(const QStringList &inputs, const QStringList &outputs)
+{
+    std::lock_guard lock(m_mutex);
+    m_inputNames = inputs;
+    m_outputNames = outputs;
+}
+
 wave::MMRESULT RoomBackend::openInput(
     const wave::DeviceRequest &request, wave::CaptureFeed &feed, std::unique_ptr<wave::BackendStream> &stream)
 {

@@ -29,6 +29,10 @@ public:
     QString name() const override { return QStringLiteral("room"); }
     unsigned inputDeviceCount() override { return 1; }
     unsigned outputDeviceCount() override { return 1; }
+    QStringList inputDeviceNames() override;
+    QStringList outputDeviceNames() override;
+    // The devices it lists by name (none at first); opens take any name.
+    void setDeviceNames(const QStringList &inputs, const QStringList &outputs);
     wave::MMRESULT openInput(const wave::DeviceRequest &request, wave::CaptureFeed &feed,
         std::unique_ptr<wave::BackendStream> &stream) override;
     wave::MMRESULT openOutput(const wave::DeviceRequest &request, wave::PlaybackFeed &feed,
@@ -55,6 +59,8 @@ private:
     const Device *outputLocked(std::size_t output) const;
 
     mutable std::mutex m_mutex;
+    QStringList m_inputNames;
+    QStringList m_outputNames;
     std::vector<double> m_tones;
     std::vector<double> m_onsets;
     std::vector<std::unique_ptr<Device>> m_devices;

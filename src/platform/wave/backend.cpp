@@ -20,6 +20,18 @@ std::shared_ptr<WaveBackend> &installed()
     return backend;
 }
 
+struct ChosenDevices
+{
+    QString input;
+    QString output;
+};
+
+ChosenDevices &chosen()
+{
+    static ChosenDevices devices;
+    return devices;
+}
+
 } // namespace
 
 std::shared_ptr<WaveBackend> currentBackend()
@@ -36,6 +48,18 @@ std::shared_ptr<WaveBackend> setBackend(std::shared_ptr<WaveBackend> backend)
     std::shared_ptr<WaveBackend> previous = std::move(installed());
     installed() = std::move(backend);
     return previous;
+}
+
+void setChosenDevice(bool input, const QString &name)
+{
+    std::lock_guard lock(backendMutex());
+    (input ? chosen().input : chosen().output) = name;
+}
+
+QString chosenDevice(bool input)
+{
+    std::lock_guard lock(backendMutex());
+    return input ? chosen().input : chosen().output;
 }
 
 } // namespace wave

@@ -3,6 +3,7 @@
 #include "platform/wave/mmsystem.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -20,6 +21,7 @@ struct DeviceRequest
     uint32_t flags = 0; // the open flags as given
     TACMWaveFormat format {};
     uint32_t pcmRate = 0; // samples per second on the device side
+    QString deviceName; // the device chosen by name; empty: the system's default device
 };
 
 // One open device stream of a backend. Created stopped. Thread: the wave layer's callers.
@@ -47,8 +49,9 @@ enum class WaveOp
     OutWrite,
 };
 
-// A source of sound devices: one default input and one default output at most. Open calls come
-// from the wave layer (any thread, serialised by it); feeds outlive the streams made on them.
+// A source of sound devices. The wave layer sees one input and one output at most (the counts are
+// 0 or 1): the system's default device, or the one a request names. Open calls come from the wave
+// layer (any thread, serialised by it); feeds outlive the streams made on them.
 class WaveBackend
 {
 public:
@@ -56,7 +59,13 @@ public:
     virtual QString name() const = 0;
     virtual unsigned inputDeviceCount() = 0;
     virtual unsigned outputDeviceCount() = 0;
-    // MMSYSERR_ALLOCATED for a busy device, WAVERR_BADFORMAT for a rate it refuses.
+    // The devices a user may choose by name besides the system default, as the sound system lists
+    // them now, each name once. Names, not numbers: a device plugged in again keeps its name but
+    // may not keep its place. A backend without such a choice lists none.
+    virtual QStringList inputDeviceNames() { return {}; }
+    virtual QStringList outputDeviceNames() { return {}; }
+    // MMSYSERR_ALLOCATED for a busy device, WAVERR_BADFORMAT for a rate it refuses,
+    // MMSYSERR_BADDEVICEID for a named device that is not there (never another device instead).
     virtual MMRESULT openInput(const DeviceRequest &request, CaptureFeed &feed, std::unique_ptr<BackendStream> &stream)
         = 0;
     virtual MMRESULT openOutput(
@@ -76,5 +85,10 @@ std::shared_ptr<WaveBackend> currentBackend();
 // Installs backend for the next opens (null: back to the PortAudio default); returns the previous
 // one (null when the default had not been created).
 std::shared_ptr<WaveBackend> setBackend(std::shared_ptr<WaveBackend> backend);
+
+// The device that the next opens in one direction ask for by name (DeviceRequest::deviceName);
+// empty: the system default. Devices already open keep theirs. Thread-safe.
+void setChosenDevice(bool input, const QString &name);
+QString chosenDevice(bool input);
 
 } // namespace wave

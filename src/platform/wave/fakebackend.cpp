@@ -53,9 +53,30 @@ unsigned FakeBackend::outputDeviceCount()
     return m_outputs;
 }
 
+QStringList FakeBackend::inputDeviceNames()
+{
+    std::lock_guard lock(m_mutex);
+    return m_inputNames;
+}
+
+QStringList FakeBackend::outputDeviceNames()
+{
+    std::lock_guard lock(m_mutex);
+    return m_outputNames;
+}
+
+void FakeBackend::setDeviceNames(const QStringList &inputs, const QStringList &outputs)
+{
+    std::lock_guard lock(m_mutex);
+    m_inputNames = inputs;
+    m_outputNames = outputs;
+}
+
 MMRESULT FakeBackend::openInput(const DeviceRequest &request, CaptureFeed &feed, std::unique_ptr<BackendStream> &stream)
 {
     std::lock_guard lock(m_mutex);
+    if (!request.deviceName.isEmpty() && !m_inputNames.contains(request.deviceName))
+        return MMSYSERR_BADDEVICEID;
     if (m_input)
         return MMSYSERR_ALLOCATED;
     auto created = std::make_unique<FakeStream>(this, &feed, nullptr);
@@ -69,6 +90,8 @@ MMRESULT FakeBackend::openOutput(
     const DeviceRequest &request, PlaybackFeed &feed, std::unique_ptr<BackendStream> &stream)
 {
     std::lock_guard lock(m_mutex);
+    if (!request.deviceName.isEmpty() && !m_outputNames.contains(request.deviceName))
+        return MMSYSERR_BADDEVICEID;
     if (m_output)
         return MMSYSERR_ALLOCATED;
     auto created = std::make_unique<FakeStream>(this, nullptr, &feed);

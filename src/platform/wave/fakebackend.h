@@ -28,6 +28,8 @@ public:
     QString name() const override;
     unsigned inputDeviceCount() override;
     unsigned outputDeviceCount() override;
+    QStringList inputDeviceNames() override;
+    QStringList outputDeviceNames() override;
     MMRESULT openInput(
         const DeviceRequest &request, CaptureFeed &feed, std::unique_ptr<BackendStream> &stream) override;
     MMRESULT openOutput(
@@ -35,6 +37,9 @@ public:
     MMRESULT scriptedResult(WaveOp op) override;
 
     void setDeviceCounts(unsigned inputs, unsigned outputs);
+    // The devices listed by name (none at first); an open naming another one fails as a missing
+    // device does.
+    void setDeviceNames(const QStringList &inputs, const QStringList &outputs);
     // The next call of op after skip successful ones returns result instead of running.
     void failNext(WaveOp op, MMRESULT result, int skip = 0);
     // Every call of op returns result until clearFailures().
@@ -67,6 +72,8 @@ private:
     mutable std::mutex m_mutex;
     unsigned m_inputs = 1;
     unsigned m_outputs = 1;
+    QStringList m_inputNames;
+    QStringList m_outputNames;
     std::deque<Failure> m_failures;
     std::vector<DeviceRequest> m_opens;
     FakeStream *m_input = nullptr;

@@ -2,6 +2,10 @@
 
 #include "platform/wave/samplering.h"
 
+#include <QRegularExpression>
+
+#include <chrono>
+
 #include <portaudio.h>
 
 namespace wave {
@@ -54,10 +58,18 @@ int playbackCallback(const void *, void *output, unsigned long frames, const PaS
 class PortAudioStream : public BackendStream
 {
 public:
-    explicit PortAudioStream(PaStream *stream)
+    PortAudioStream(PaStream *stream, std::shared_ptr<std::atomic<int>> openStreams)
         : m_stream(stream)
-    { }
-    ~PortAudioStream() override { stop(); }
+        , m_openStreams(std::move(openStreams))
+    {
+        ++*m_openStreams;
+    }
+    ~PortAudioStream() override
+    {
+        stop();
+        m_stream.reset();
+        --*m_openStreams;
+    }
 
     MMRESULT start() override
     {
@@ -75,6 +87,7 @@ public:
 
 private:
     std::unique_ptr<PaStream, StreamCloser> m_stream;
+    std::shared_ptr<std::atomic<int>> m_openStreams; // the backend's count of open streams
 };
 
 } // namespace
@@ -82,10 +95,12 @@ private:
 PortAudioBackend::PortAudioBackend(double latencySeconds)
     : m_latency(latencySeconds)
     , m_initialized(Pa_Initialize() == paNoError)
+    , m_scannedAt(std::chrono::steady_clock::now())
 { }
 
 PortAudioBackend::~PortAudioBackend()
 {
+    std::lock_guard lock(m_mutex);
     if (m_initialized)
         Pa_Terminate();
 }
@@ -97,12 +112,77 @@ QString PortAudioBackend::name() const
 
 unsigned PortAudioBackend::inputDeviceCount()
 {
-    return m_initialized && Pa_GetDefaultInputDevice() != paNoDevice ? 1 : 0;
+    std::lock_guard lock(m_mutex);
+    return m_initialized && (Pa_GetDefaultInputDevice() != paNoDevice || !devices(true).empty()) ? 1 : 0;
 }
 
 unsigned PortAudioBackend::outputDeviceCount()
 {
-    return m_initialized && Pa_GetDefaultOutputDevice() != paNoDevice ? 1 : 0;
+    std::lock_guard lock(m_mutex);
+    return m_initialized && (Pa_GetDefaultOutputDevice() != paNoDevice || !devices(false).empty()) ? 1 : 0;
+}
+
+QStringList PortAudioBackend::inputDeviceNames()
+{
+    return deviceNames(true);
+}
+
+QStringList PortAudioBackend::outputDeviceNames()
+{
+    return deviceNames(false);
+}
+
+QStringList PortAudioBackend::deviceNames(bool input)
+{
+    std::lock_guard lock(m_mutex);
+    rescan();
+    QStringList names;
+    for (const NamedDevice &device : devices(input))
+        names << device.name;
+    return names;
+}
+
+QString PortAudioBackend::stableName(const QString &portAudioName)
+{
+    static const QRegularExpression cardNumber(QStringLiteral(R"(\s*\(hw:\d+(,\d+)?\)\s*$)"));
+    QString name = portAudioName;
+    name.remove(cardNumber);
+    name = name.trimmed();
+    return name.isEmpty() ? portAudioName.trimmed() : name;
+}
+
+void PortAudioBackend::rescan()
+{
+    // A list taken a moment ago is new enough; each scan costs ALSA a probe of every device.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_scannedAt < std::chrono::seconds(1) || *m_openStreams != 0)
+        return;
+    if (m_initialized)
+        Pa_Terminate();
+    m_initialized = Pa_Initialize() == paNoError;
+    m_scannedAt = now;
+}
+
+std::vector<PortAudioBackend::NamedDevice> PortAudioBackend::devices(bool input) const
+{
+    std::vector<NamedDevice> found;
+    if (!m_initialized)
+        return found;
+    const PaHostApiIndex hostApi = Pa_GetDefaultHostApi();
+    const PaDeviceIndex defaultDevice = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+    QStringList seen;
+    for (PaDeviceIndex index = 0; index < Pa_GetDeviceCount(); ++index) {
+        const PaDeviceInfo *info = Pa_GetDeviceInfo(index);
+        if (!info || info->hostApi != hostApi || (input ? info->maxInputChannels : info->maxOutputChannels) < 1)
+            continue;
+        const QString base = stableName(QString::fromUtf8(info->name));
+        seen << base;
+        if (index == defaultDevice)
+            continue;
+        const qsizetype repeat = seen.count(base);
+        found.push_back({ repeat == 1 ? base : QStringLiteral("%1 #%2").arg(base).arg(repeat), index });
+    }
+    return found;
 }
 
 MMRESULT PortAudioBackend::openInput(
@@ -120,10 +200,31 @@ MMRESULT PortAudioBackend::openOutput(
 MMRESULT PortAudioBackend::open(
     const DeviceRequest &request, CaptureFeed *capture, PlaybackFeed *playback, std::unique_ptr<BackendStream> &stream)
 {
+    const bool input = capture != nullptr;
+    std::lock_guard lock(m_mutex);
     if (!m_initialized)
         return MMSYSERR_BADDEVICEID;
     PaStreamParameters parameters {};
-    parameters.device = capture ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+    parameters.device = paNoDevice;
+    if (request.deviceName.isEmpty()) {
+        parameters.device = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+    } else {
+        auto lookUp = [&] {
+            for (const NamedDevice &device : devices(input)) {
+                if (device.name == request.deviceName)
+                    return device.index;
+            }
+            return PaDeviceIndex(paNoDevice);
+        };
+        parameters.device = lookUp();
+        // Plugged in since PortAudio last looked?
+        if (parameters.device == paNoDevice) {
+            rescan();
+            if (!m_initialized)
+                return MMSYSERR_BADDEVICEID;
+            parameters.device = lookUp();
+        }
+    }
     if (parameters.device == paNoDevice)
         return MMSYSERR_BADDEVICEID;
     parameters.channelCount = 1;
@@ -142,7 +243,7 @@ MMRESULT PortAudioBackend::open(
         else
             m_outputLatency = info->outputLatency;
     }
-    stream = std::make_unique<PortAudioStream>(opened);
+    stream = std::make_unique<PortAudioStream>(opened, m_openStreams);
     return MMSYSERR_NOERROR;
 }
 

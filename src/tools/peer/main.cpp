@@ -29,6 +29,22 @@ int main(int argc, char **argv)
     framework::Application::setShowMessageHandler(
         [&out](const QString &text) { out << "message: " << text.trimmed() << Qt::endl; });
 
+    if (options.listDevices) {
+        out << peer::deviceListing(*wave::currentBackend()) << Qt::flush;
+        wave::setBackend(nullptr);
+        return 0;
+    }
+    if (!options.inputDevice.isEmpty() || !options.outputDevice.isEmpty()) {
+        const QString problem = peer::deviceProblem(options, *wave::currentBackend());
+        if (!problem.isEmpty()) {
+            err << problem << Qt::endl;
+            wave::setBackend(nullptr);
+            return 2;
+        }
+        wave::setChosenDevice(true, options.inputDevice);
+        wave::setChosenDevice(false, options.outputDevice);
+    }
+
     if (!options.inputWav.isEmpty()) {
         auto files = std::make_shared<wave::FileBackend>(options.inputWav, options.outputWav);
         if (!files->inputError().isEmpty()) {

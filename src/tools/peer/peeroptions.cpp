@@ -2,6 +2,7 @@
 #include "peercommands.h"
 
 #include "platform/acm/codec.h"
+#include "platform/wave/backend.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -12,15 +13,18 @@ namespace {
 
 const char *const kDescription
     = "A headless Tobrel intercom endpoint. It listens for calls on a UDP port and answers them by\n"
-      "itself, or places a call, using the default sound devices or WAV files, and prints one line\n"
-      "per event. Ctrl-C (or --duration, or the line quit) hangs up cleanly and exits; --call and\n"
-      "--ping exit by themselves once they are done, with a status that tells how it went.\n"
+      "itself, or places a call, using the default sound devices (or those named), or WAV files, and\n"
+      "prints one line per event. Ctrl-C (or --duration, or the line quit) hangs up cleanly and\n"
+      "exits; --call and --ping exit by themselves once they are done, with a status that tells how\n"
+      "it went.\n"
       "\n"
       "It also joins the LAN's presence exchange as the window program does: it announces its\n"
       "addresses to every copy (UDP broadcast to port 60779 of each network), answers their\n"
       "refresh requests, ends its call when a copy broadcasts \"Stop\", and prints its list of\n"
       "copies whenever it changes, one line per entry: \"listed <i>/<n>: <address> [<computer>]\".\n"
       "Only one program per machine can hear these broadcasts; a second one still announces itself.";
+
+const QString kSystemDefaultName = QStringLiteral("System default");
 
 const char *const kCodecNames[] = { "gsm610", "pcm8", "pcm11", "pcm22", "lh4", "lh8" };
 
@@ -110,8 +114,19 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption list("list",
         "Refresh the list of copies on the LAN, wait 3 seconds for their answers, print the list and exit "
         "(takes no calls).");
+    const QCommandLineOption listDevices("list-devices",
+        "Print the sound devices, one per line as \"input: <name>\" or \"output: <name>\" (\"System default\" "
+        "first in each direction), and exit.");
+    const QCommandLineOption inputDevice("input-device",
+        "Use the microphone of this name (as --list-devices prints it) instead of the system default (\"System "
+        "default\" names the default). A name that is not listed is refused with exit status 2: no other device "
+        "is used in its place.",
+        "name");
+    const QCommandLineOption outputDevice(
+        "output-device", "Use the speaker of this name, as --input-device does the microphone.", "name");
     parser.addOptions({ help, port, remotePort, pingPort, remotePingPort, callTo, ping, codec, input, output, localIp,
         mute, noAnswer, reject, text, stay, duration, wait, volume, noPresence, list });
+    parser.addOptions({ listDevices, inputDevice, outputDevice });
 
     ParseResult result;
     if (!parser.parse(arguments)) {
@@ -196,8 +211,50 @@ ParseResult parsePeerOptions(const QStringList &arguments)
         return refuse(QStringLiteral("--list needs the presence exchange that --no-presence turns off."));
     if (options.listOnly && (parser.isSet(callTo) || parser.isSet(ping) || parser.isSet(duration)))
         return refuse(QStringLiteral("--list only lists: it takes no --call, --ping or --duration."));
+    options.listDevices = parser.isSet(listDevices);
+    if (options.listDevices && (parser.isSet(callTo) || parser.isSet(ping) || options.listOnly))
+        return refuse(QStringLiteral("--list-devices only lists: it takes no --call, --ping or --list."));
+    for (const auto &[option, name] :
+        { std::pair { &inputDevice, &options.inputDevice }, std::pair { &outputDevice, &options.outputDevice } }) {
+        if (!parser.isSet(*option))
+            continue;
+        *name = parser.value(*option);
+        if (name->trimmed().isEmpty())
+            return refuse(QStringLiteral("--%1 needs a device name.").arg(option->names().first()));
+        if (!options.inputWav.isEmpty())
+            return refuse(QStringLiteral("--%1 names a sound device; --input and --output replace the sound devices.")
+                              .arg(option->names().first()));
+        // The default's own entry in the list means the default.
+        if (*name == kSystemDefaultName)
+            name->clear();
+    }
     result.options = options;
     return result;
+}
+
+QString deviceListing(wave::WaveBackend &backend)
+{
+    QString listing;
+    const std::pair<const char *, QStringList> directions[]
+        = { { "input", backend.inputDeviceNames() }, { "output", backend.outputDeviceNames() } };
+    for (const auto &[direction, names] : directions) {
+        listing += QStringLiteral("%1: %2\n").arg(QLatin1String(direction), kSystemDefaultName);
+        for (const QString &name : names)
+            listing += QStringLiteral("%1: %2\n").arg(QLatin1String(direction), name);
+    }
+    return listing;
+}
+
+QString deviceProblem(const PeerOptions &options, wave::WaveBackend &backend)
+{
+    QStringList problems;
+    if (!options.inputDevice.isEmpty() && !backend.inputDeviceNames().contains(options.inputDevice))
+        problems << QStringLiteral("There is no input device '%1'.").arg(options.inputDevice);
+    if (!options.outputDevice.isEmpty() && !backend.outputDeviceNames().contains(options.outputDevice))
+        problems << QStringLiteral("There is no output device '%1'.").arg(options.outputDevice);
+    if (problems.isEmpty())
+        return {};
+    return problems.join(QLatin1Char(' ')) + QStringLiteral(" --list-devices shows the devices.");
 }
 
 } // namespace peer

@@ -7,6 +7,10 @@
 
 #include <optional>
 
+namespace wave {
+class WaveBackend;
+}
+
 namespace peer {
 
 // What the command line asks of the headless intercom.
@@ -32,6 +36,9 @@ struct PeerOptions
     int volume = 0; // 0: leave the device's volume; 1..100 otherwise
     bool presence = true; // hold the presence box, announce this copy, keep the address list
     bool listOnly = false; // refresh the address list once, print it and exit (no calls)
+    bool listDevices = false; // print the sound devices and exit
+    QString inputDevice; // the microphone by name; empty: the system default
+    QString outputDevice; // the speaker by name; empty: the system default
 };
 
 struct ParseResult
@@ -48,5 +55,12 @@ ParseResult parsePeerOptions(const QStringList &arguments);
 std::optional<call::Tverbinding> codecByName(const QString &name);
 // Whether a codec driver on this system codes the codec's format.
 bool hasCodecDriver(call::Tverbinding codec);
+
+// What --list-devices prints: "input: System default", then "input: <name>" for each input the
+// backend lists, then the outputs in the same form; one line each.
+QString deviceListing(wave::WaveBackend &backend);
+// Why the devices that options name cannot be used (not listed by the backend); empty when they
+// can. A name is never replaced by another device: the user asked for that one.
+QString deviceProblem(const PeerOptions &options, wave::WaveBackend &backend);
 
 } // namespace peer

@@ -3,6 +3,7 @@
 #include "platform/wave/fakebackend.h"
 #include "platform/wave/waveapi.h"
 #include "support/eventwait.h"
+#include "support/printers.h"
 
 #include <QThread>
 
@@ -27,7 +28,12 @@ protected:
         fake = std::make_shared<FakeBackend>();
         previous = setBackend(fake);
     }
-    void TearDown() override { setBackend(previous); }
+    void TearDown() override
+    {
+        setChosenDevice(true, {});
+        setChosenDevice(false, {});
+        setBackend(previous);
+    }
 
     std::vector<framework::Notice> notices;
     QThread *noticeThread = nullptr;
@@ -221,6 +227,51 @@ TEST_F(WaveApiTest, ABusyDeviceIsReportedAsAllocated)
     ASSERT_EQ(waveInClose(first), 0u);
     ASSERT_EQ(waveInOpen(&second, WAVE_MAPPER, &pcm, &sink, 0, CALLBACK_WINDOW), 0u);
     ASSERT_EQ(waveInClose(second), 0u);
+}
+
+TEST_F(WaveApiTest, TheChosenDeviceIsAskedForByNameAndNeverReplaced)
+{
+    fake->setDeviceNames({ "USB Headset", "Line In" }, { "USB Headset" });
+    const struct
+    {
+        const char *input;
+        const char *output;
+        MMRESULT inputResult;
+        MMRESULT outputResult;
+    } cases[] = {
+        { "", "", MMSYSERR_NOERROR, MMSYSERR_NOERROR }, // the system default
+        { "Line In", "", MMSYSERR_NOERROR, MMSYSERR_NOERROR }, // one direction alone
+        { "USB Headset", "USB Headset", MMSYSERR_NOERROR, MMSYSERR_NOERROR },
+        { "Line In", "Line In", MMSYSERR_NOERROR, MMSYSERR_BADDEVICEID }, // an input only
+        { "usb headset", "Gone", MMSYSERR_BADDEVICEID, MMSYSERR_BADDEVICEID }, // names match exactly
+    };
+    const TACMWaveFormat gsm = acm::GsmDriver::standardFormat();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " / " + c.output);
+        setChosenDevice(true, QString::fromUtf8(c.input));
+        setChosenDevice(false, QString::fromUtf8(c.output));
+        const std::size_t opened = fake->opens().size();
+        HWAVEIN in = nullptr;
+        HWAVEOUT out = nullptr;
+        EXPECT_EQ(waveInOpen(&in, 0, &gsm, &sink, 0, CALLBACK_WINDOW | WAVE_MAPPED), c.inputResult);
+        EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &gsm, &sink, 0, CALLBACK_WINDOW), c.outputResult);
+        const std::vector<DeviceRequest> opens = fake->opens();
+        QStringList names;
+        for (std::size_t i = opened; i < opens.size(); ++i)
+            names.append((opens[i].input ? "in:" : "out:") + opens[i].deviceName);
+        QStringList expected;
+        if (c.inputResult == MMSYSERR_NOERROR)
+            expected.append("in:" + QString::fromUtf8(c.input));
+        if (c.outputResult == MMSYSERR_NOERROR)
+            expected.append("out:" + QString::fromUtf8(c.output));
+        EXPECT_EQ(names, expected);
+        if (in) {
+            EXPECT_EQ(waveInClose(in), 0u);
+        }
+        if (out) {
+            EXPECT_EQ(waveOutClose(out), 0u);
+        }
+    }
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "peeroptions.h"
 #include "peerpresence.h"
 
+#include "platform/wave/fakebackend.h"
+
 #include "support/printers.h"
 
 #include <QTemporaryFile>
@@ -119,6 +121,12 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         { { "--text", "~bye" }, "--text: the text may not hold the characters @ ~ ^ |." },
         { { "--reject", "--no-answer" }, "--reject and --no-answer exclude each other" },
         { { "--stay" }, "--stay keeps the peer running after --call or --ping" },
+        { { "--list-devices", "--call", "10.0.0.1" },
+            "--list-devices only lists: it takes no --call, --ping or --list." },
+        { { "--input-device", " " }, "--input-device needs a device name." },
+        { { "--output-device", "" }, "--output-device needs a device name." },
+        { { "--input-device", "pulse", "--input", "/dev/null", "--output", "x.wav" },
+            "--input-device names a sound device; --input and --output replace the sound devices." },
     };
     for (const Case &c : cases) {
         const auto result = parse(c.arguments);
@@ -126,6 +134,38 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_TRUE(result.message.startsWith(c.explanation)) << result.message.toStdString();
         EXPECT_TRUE(result.message.contains("--help"));
+    }
+}
+
+TEST(PeerOptions, SoundDevicesAreListedAndChosenByName)
+{
+    wave::FakeBackend devices;
+    devices.setDeviceNames({ "USB Headset", "Line In" }, { "HDMI" });
+    EXPECT_EQ(peer::deviceListing(devices),
+        "input: System default\ninput: USB Headset\ninput: Line In\noutput: System default\noutput: HDMI\n");
+    EXPECT_TRUE(parse({ "--list-devices" }).options->listDevices);
+    const struct
+    {
+        QStringList arguments;
+        const char *input;
+        const char *output;
+        const char *problem;
+    } cases[] = {
+        { {}, "", "", "" },
+        { { "--input-device", "Line In", "--output-device", "HDMI" }, "Line In", "HDMI", "" },
+        { { "--input-device", "System default", "--output-device", "HDMI" }, "", "HDMI", "" },
+        { { "--output-device", "USB Headset" }, "", "USB Headset",
+            "There is no output device 'USB Headset'. --list-devices shows the devices." },
+        { { "--input-device", "line in", "--output-device", "Gone" }, "line in", "Gone",
+            "There is no input device 'line in'. There is no output device 'Gone'. --list-devices shows the "
+            "devices." },
+    };
+    for (const auto &c : cases) {
+        const auto result = parse(c.arguments);
+        ASSERT_TRUE(result.options) << result.message.toStdString();
+        EXPECT_EQ(result.options->inputDevice, c.input);
+        EXPECT_EQ(result.options->outputDevice, c.output);
+        EXPECT_EQ(peer::deviceProblem(*result.options, devices), c.problem);
     }
 }
 

@@ -7,9 +7,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
+class QDialog;
 class QLabel;
+class QUrl;
 
 namespace Ui {
 class TForm1;
@@ -34,6 +37,10 @@ struct MainWindowEnvironment
     // The addresses announced, slot 0 shown as the local address.
     QStringList localIPs;
     bool useLocalIPsTable = true; // localIPs := the program's table (presence::LocalIPs())
+    // The user guide, used when the file exists at start-up; nothing: the program's own guide.
+    std::optional<QString> userGuide;
+    // Opens a help page; empty: the desktop's browser (QDesktopServices).
+    std::function<void(const QUrl &page)> openHelp;
 };
 
 // The main window: the call controls, the connection display, the network list and the duplex,
@@ -109,6 +116,11 @@ public:
     void Telefoon1ConnectionEnded(QObject *Sender, const QString &text);
     void MailSlot1NewMessage(QObject *Sender, const QString &Computer, const QString &UserName, const QString &Text);
 
+    // The dialogs that "Change Port" and "About" show modally (see createDialogs); owned by the caller.
+    void setDialogs(QDialog *portDialog, QDialog *aboutBox);
+    // The user guide found at start-up; empty when there is none.
+    QString helpFile() const { return m_helpFile; }
+
     // Runs a menu item's action the way a click does: only while the item is enabled.
     static void click(QAction *item);
 
@@ -132,6 +144,7 @@ private:
     void showHalfDuplexControls(bool halfDuplex);
     void setStatusText(const QString &text);
     void setRawList(const QStringList &entries);
+    void openHelp(const QString &anchor);
     void sendPresence(const QString &text);
     QString localPortText() const;
 
@@ -142,6 +155,9 @@ private:
     presence::TMailSlot *m_mailSlot = nullptr; // owned (QObject child)
     QLabel *m_callStatus = nullptr; // in the status bar
     bool m_closed = false;
+    QString m_helpFile;
+    QDialog *m_portDialog = nullptr;
+    QDialog *m_aboutBox = nullptr;
 };
 
 } // namespace app

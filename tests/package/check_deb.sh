@@ -57,12 +57,17 @@ answer=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/unpacked/usr/bin/tobrel" --ver
 "$work/unpacked/usr/bin/tobrel-peer" --help >/dev/null || fail "tobrel-peer --help failed"
 # The launcher's command starts the window (offscreen here) and keeps it up until told to stop.
 command=$(sed -n 's/^Exec=//p' "$work/unpacked/usr/share/applications/tobrel.desktop")
+# Its settings file (beside the program, writable here) keeps it off the default port that other
+# tests may be using.
+printf '[Voxhall Settings]\nPort=%d\n' $((50000 + RANDOM % 10000)) >"$work/unpacked/usr/bin/tobrel.dat"
 PATH=$work/unpacked/usr/bin:$PATH QT_QPA_PLATFORM=offscreen $command >"$work/window.log" 2>&1 &
 window=$!
 sleep 3
 if kill -0 "$window" 2>/dev/null; then
     kill -TERM "$window"
     wait "$window" || true
+    # Its start-up saves the settings: proof that the window came up, not just the process.
+    grep -q '^Codec=1' "$work/unpacked/usr/bin/tobrel.dat" || fail "the window's start-up did not run"
 else
     fail "the launcher's window did not stay up: $(cat "$work/window.log")"
 fi

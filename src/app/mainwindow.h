@@ -2,7 +2,9 @@
 
 #include "app/settings.h"
 
+#include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -10,7 +12,6 @@
 #include <optional>
 
 class QAction;
-class QDialog;
 class QLabel;
 class QUrl;
 
@@ -116,10 +117,9 @@ public:
     void Telefoon1ConnectionEnded(QObject *Sender, const QString &text);
     void MailSlot1NewMessage(QObject *Sender, const QString &Computer, const QString &UserName, const QString &Text);
 
-    // The dialogs that "Change Port" and "About" show modally (see createDialogs); owned by the caller.
+    // The dialogs that "Change Port" and "About" show modally (createDialogs makes them as the
+    // window's children); one freed before the window is no longer shown.
     void setDialogs(QDialog *portDialog, QDialog *aboutBox);
-    // The user guide found at start-up; empty when there is none.
-    QString helpFile() const { return m_helpFile; }
 
     // Runs a menu item's action the way a click does: only while the item is enabled.
     static void click(QAction *item);
@@ -155,9 +155,9 @@ private:
     presence::TMailSlot *m_mailSlot = nullptr; // owned (QObject child)
     QLabel *m_callStatus = nullptr; // in the status bar
     bool m_closed = false;
-    QString m_helpFile;
-    QDialog *m_portDialog = nullptr;
-    QDialog *m_aboutBox = nullptr;
+    QString m_helpFile; // empty: no user guide
+    QPointer<QDialog> m_portDialog;
+    QPointer<QDialog> m_aboutBox;
 };
 
 } // namespace app

@@ -1,5 +1,7 @@
 // tobrel, the window program: the main window over the call engine and LAN presence.
 
+#include "app/about.h"
+#include "app/forms.h"
 #include "app/mainwindow.h"
 #include "app/sessionend.h"
 
@@ -25,6 +27,7 @@ const char kUsage[] = "Usage: tobrel [Qt options]\n"
                       "the list (every running copy announces itself) or type its address, press the on/off\n"
                       "button, and the other side answers by itself. The settings are kept in tobrel.dat\n"
                       "beside the program, or in ~/.config/tobrel/ when that folder is not writable.\n"
+                      "Help > Help (F1) opens the user guide in the browser.\n"
                       "\n"
                       "Options:\n"
                       "  -h, --help     show this text and exit\n"
@@ -89,10 +92,12 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Tobrel"));
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     installUserNotices();
+    QApplication::setWindowIcon(app::programIcon());
     images::registerGifImage();
 
     QPointer<app::TForm1> form = new app::TForm1;
     form->setAttribute(Qt::WA_DeleteOnClose);
+    app::createDialogs(*form);
 
     // The end of the desktop session closes the window as its close box does.
     auto endSession = [form] {

@@ -2,6 +2,8 @@
 
 #include "ui_mainwindow.h"
 
+#include "app/help.h"
+
 #include "call/telefoon.h"
 #include "controls/led.h"
 #include "controls/slider.h"
@@ -11,12 +13,16 @@
 #include "presence/networklist.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QUrl>
 
 static void initAppResources()
 {
@@ -247,6 +253,10 @@ void TForm1::FormCreate()
     // 10.
     ui->StopConnection->setEnabled(false);
 
+    // 11. The user guide, if there is one.
+    const QString guide = m_environment.userGuide ? *m_environment.userGuide : findUserGuide();
+    m_helpFile = QFileInfo(guide).isFile() ? guide : QString();
+
     // 12. - 14. The display.
     ui->lblCodec->setText(ui->CodecGroup->checkedAction() ? ui->CodecGroup->checkedAction()->text() : QString());
     ui->lblLocalIP->setText(m_environment.localIPs.value(0));
@@ -366,14 +376,47 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-// The help commands and the two dialogs are shown from here.
+void TForm1::setDialogs(QDialog *portDialog, QDialog *aboutBox)
+{
+    m_portDialog = portDialog;
+    m_aboutBox = aboutBox;
+}
+
+// The dialog's outcome is its own business: it has already done what it was asked.
 void TForm1::PortsClick()
-{ }
-void TForm1::Help2Click()
-{ }
-void TForm1::HelpIndexClick()
-{ }
+{
+    if (m_portDialog)
+        m_portDialog->exec();
+}
+
 void TForm1::About1Click()
-{ }
+{
+    if (m_aboutBox)
+        m_aboutBox->exec();
+}
+
+void TForm1::Help2Click()
+{
+    openHelp(QString());
+}
+
+void TForm1::HelpIndexClick()
+{
+    openHelp(QStringLiteral("index"));
+}
+
+// Without a guide the help commands do nothing, and the desktop's answer is not waited for.
+void TForm1::openHelp(const QString &anchor)
+{
+    if (m_helpFile.isEmpty())
+        return;
+    QUrl page = QUrl::fromLocalFile(m_helpFile);
+    if (!anchor.isEmpty())
+        page.setFragment(anchor);
+    if (m_environment.openHelp)
+        m_environment.openHelp(page);
+    else
+        QDesktopServices::openUrl(page);
+}
 
 } // namespace app

@@ -3,7 +3,9 @@
 #include "app/settings.h"
 #include "app/sounddevices.h"
 
+#include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -12,6 +14,7 @@
 
 class QAction;
 class QLabel;
+class QUrl;
 
 namespace Ui {
 class TForm1;
@@ -36,6 +39,10 @@ struct MainWindowEnvironment
     // The addresses announced, slot 0 shown as the local address.
     QStringList localIPs;
     bool useLocalIPsTable = true; // localIPs := the program's table (presence::LocalIPs())
+    // The user guide, used when the file exists at start-up; nothing: the program's own guide.
+    std::optional<QString> userGuide;
+    // Opens a help page; empty: the desktop's browser (QDesktopServices).
+    std::function<void(const QUrl &page)> openHelp;
 };
 
 // The main window: the call controls, the connection display, the network list and the duplex,
@@ -114,6 +121,10 @@ public:
     void Telefoon1ConnectionEnded(QObject *Sender, const QString &text);
     void MailSlot1NewMessage(QObject *Sender, const QString &Computer, const QString &UserName, const QString &Text);
 
+    // The dialogs that "Change Port" and "About" show modally (createDialogs makes them as the
+    // window's children); one freed before the window is no longer shown.
+    void setDialogs(QDialog *portDialog, QDialog *aboutBox);
+
     // Runs a menu item's action the way a click does: only while the item is enabled.
     static void click(QAction *item);
 
@@ -142,6 +153,7 @@ private:
     // Hands a pending device choice to the wave layer unless a call's devices are open.
     void applyDeviceChoice();
     void setRawList(const QStringList &entries);
+    void openHelp(const QString &anchor);
     void sendPresence(const QString &text);
     QString localPortText() const;
 
@@ -154,6 +166,9 @@ private:
     QLabel *m_callStatus = nullptr; // in the status bar
     bool m_closed = false;
     std::optional<DeviceChoice> m_pendingDevices; // chosen during a call, for the next one
+    QString m_helpFile; // empty: no user guide
+    QPointer<QDialog> m_portDialog;
+    QPointer<QDialog> m_aboutBox;
 };
 
 } // namespace app

@@ -52,6 +52,8 @@ void CaptureFeed::push(const int16_t *samples, std::size_t count) noexcept
     const std::size_t written = m_ring.write(samples, count);
     if (written < count)
         m_dropped.fetch_add(count - written, std::memory_order_relaxed);
+    if (m_ring.readable() >= m_wakeThreshold.load(std::memory_order_relaxed))
+        m_wake.post();
 }
 
 std::size_t PlaybackFeed::pull(int16_t *out, std::size_t count) noexcept
@@ -67,7 +69,11 @@ std::size_t PlaybackFeed::pull(int16_t *out, std::size_t count) noexcept
     std::fill(out + got, out + count, int16_t(0));
     if (got > 0 && got < count) // the queue ran dry inside this buffer
         m_underruns.fetch_add(1, std::memory_order_relaxed);
-    m_played.fetch_add(got, std::memory_order_acq_rel);
+    // Sequentially consistent with setWakeAt() and played(): either the reader sees this sound
+    // played, or this sees its new mark.
+    const uint64_t played = m_played.fetch_add(got) + got;
+    if (got > 0 && played >= m_wakeAt.load())
+        m_wake.post();
     return got;
 }
 

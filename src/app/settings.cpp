@@ -17,6 +17,7 @@ const QString kCodecKey = QStringLiteral("Codec");
 const QString kPortKey = QStringLiteral("Port");
 const QString kModeKey = QStringLiteral("Mode");
 const QString kVolumeKey = QStringLiteral("Volume");
+const QString kPlayoutKey = QStringLiteral("Playout");
 
 std::optional<int32_t> parseHex(QStringView digits)
 {
@@ -54,6 +55,22 @@ int32_t readValue(const QString &path, const QString &key, int32_t defaultValue)
 {
     const QString text = platform::profile::getPrivateProfileString(kSettingsSection, key, QString(), path);
     return parseSettingValue(text).value_or(defaultValue);
+}
+
+void readPlayout(const QString &path, Settings &settings)
+{
+    settings.Playout = readValue(path, kPlayoutKey, Settings().Playout);
+}
+
+bool writePlayout(const QString &path, const Settings &settings)
+{
+    const QString absent = QStringLiteral("\x01");
+    const bool stored
+        = platform::profile::getPrivateProfileString(kSettingsSection, kPlayoutKey, absent, path) != absent;
+    if (settings.Playout == Settings().Playout && !stored)
+        return true;
+    return platform::profile::writePrivateProfileString(
+        kSettingsSection, kPlayoutKey, QString::number(settings.Playout), path);
 }
 
 } // namespace
@@ -102,6 +119,7 @@ Settings readSettings(const QString &path)
         settings.Port = defaults.Port;
     settings.Mode = readValue(path, kModeKey, defaults.Mode);
     settings.Volume = readValue(path, kVolumeKey, defaults.Volume);
+    readPlayout(path, settings);
     return settings;
 }
 
@@ -118,7 +136,7 @@ bool writeSettings(const QString &path, const Settings &settings)
         if (!platform::profile::writePrivateProfileString(kSettingsSection, key, QString::number(value), path))
             return false;
     }
-    return true;
+    return writePlayout(path, settings);
 }
 
 } // namespace app

@@ -67,8 +67,12 @@ std::size_t PlaybackFeed::pull(int16_t *out, std::size_t count) noexcept
             out[i] = int16_t((int32_t(out[i]) * gain) / 0xFFFF);
     }
     std::fill(out + got, out + count, int16_t(0));
-    if (got > 0 && got < count) // the queue ran dry inside this buffer
+    // The queue ran dry inside this buffer, or at the end of the last one: sound was playing and
+    // now silence is.
+    const bool sounding = m_sounding.load(std::memory_order_relaxed);
+    if (got < count && (got > 0 || sounding))
         m_underruns.fetch_add(1, std::memory_order_relaxed);
+    m_sounding.store(got == count, std::memory_order_relaxed);
     // Sequentially consistent with setWakeAt() and played(): either the reader sees this sound
     // played, or this sees its new mark.
     const uint64_t played = m_played.fetch_add(got) + got;

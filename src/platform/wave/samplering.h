@@ -73,6 +73,7 @@ public:
     // A reader that sets it must look at played() after, for what was played before.
     void setWakeAt(uint64_t played) noexcept { m_wakeAt.store(played); }
     WakeSignal &wake() { return m_wake; }
+    // Times the sound ran out while playing (within a pull, or right at its end).
     uint64_t underruns() const noexcept { return m_underruns.load(std::memory_order_relaxed); }
     // Volume word: left channel in the low 16 bits, right in the high; a mono device plays the left.
     void setVolume(uint32_t word) noexcept { m_volume.store(word, std::memory_order_relaxed); }
@@ -83,6 +84,7 @@ private:
     SampleRing m_ring;
     std::atomic<uint64_t> m_played { 0 };
     std::atomic<uint64_t> m_underruns { 0 };
+    std::atomic<bool> m_sounding { false }; // the last pull was all sound (device thread only)
     std::atomic<uint32_t> m_volume { 0xFFFFFFFFu };
     std::atomic<uint64_t> m_wakeAt { UINT64_MAX };
     WakeSignal m_wake;

@@ -9,6 +9,7 @@ void AdaptivePlayout::reset()
 {
     m_window.clear();
     m_since = 0;
+    m_calmUntil = 0;
     m_started = false;
 }
 
@@ -21,13 +22,13 @@ double AdaptivePlayout::jitterMs() const
     return high->queued - low->queued;
 }
 
-AdaptivePlayout::Decision AdaptivePlayout::arrived(double nowMs, double queuedMs, double bufferMs)
+AdaptivePlayout::Decision AdaptivePlayout::arrived(double nowMs, double queuedMs, double bufferMs, bool ranDry)
 {
     Decision decision;
     if (!m_started) {
         m_started = true;
         m_since = nowMs;
-    } else if (queuedMs <= 0) {
+    } else if (ranDry) {
         // The queue ran dry: one longer silence while a cushion builds up again, rather than a
         // stutter on every late buffer from now on. The cushion covers the jitter measured so far.
         const double wanted = targetMs();
@@ -35,6 +36,7 @@ AdaptivePlayout::Decision AdaptivePlayout::arrived(double nowMs, double queuedMs
         ++m_reprimes;
         m_window.clear();
         m_since = nowMs;
+        m_calmUntil = nowMs + kCalmAfterDryMs * double(std::min<uint64_t>(m_reprimes, 6));
         return decision;
     }
     m_window.push_back(Sample { nowMs, queuedMs });
@@ -47,7 +49,7 @@ AdaptivePlayout::Decision AdaptivePlayout::arrived(double nowMs, double queuedMs
         = std::min_element(m_window.begin(), m_window.end(), [](const Sample &a, const Sample &b) {
               return a.queued < b.queued;
           })->queued;
-    if (nowMs - m_since >= kWindowMs / 2 && lowest - bufferMs >= kSafetyMs) {
+    if (nowMs - m_since >= kWindowMs / 2 && nowMs >= m_calmUntil && lowest - bufferMs >= kSafetyMs) {
         decision.discard = true;
         ++m_discards;
         for (Sample &sample : m_window)

@@ -26,6 +26,9 @@ public:
     static constexpr double kSafetyMs = 10;
     // The recent past the target is measured over; half of it must be seen before a drop.
     static constexpr double kWindowMs = 2000;
+    // After the queue ran dry, no drop for this long per dry spell so far (at most six): the
+    // lateness that emptied it may come back less often than a window.
+    static constexpr double kCalmAfterDryMs = 10000;
 
     struct Decision
     {
@@ -37,8 +40,10 @@ public:
     // Forgets everything measured (a new call, or the device opened again).
     void reset();
     // A buffer of bufferMs of sound arrived at nowMs while queuedMs were still queued at the
-    // device (held-back buffers not counted; do not call while holding back).
-    Decision arrived(double nowMs, double queuedMs, double bufferMs);
+    // device (held-back buffers not counted; do not call while holding back); ranDry: the device
+    // ran out of sound since the last arrival. (An empty queue alone is no proof: a device that
+    // starts takes a whole buffer's worth at once.)
+    Decision arrived(double nowMs, double queuedMs, double bufferMs, bool ranDry);
 
     // Spread of the queue seen at arrivals over the window: the arrival jitter as the device
     // sees it, its period included.
@@ -57,6 +62,7 @@ private:
 
     std::deque<Sample> m_window; // arrivals of the last kWindowMs, levels as if the drops came first
     double m_since = 0; // start of the current measurement (first arrival, or the last re-prime)
+    double m_calmUntil = 0; // no drop before this
     bool m_started = false;
     uint64_t m_discards = 0;
     uint64_t m_reprimes = 0;

@@ -166,6 +166,7 @@ private:
     Playout m_openedPlayout = Playout::Designed; // the mode of the running (or last) opening
     AdaptivePlayout m_adaptive;
     QElapsedTimer m_arrivalClock;
+    uint64_t m_underrunsSeen = 0; // the playback device's count at the last arrival
     QString m_version;
 
     bool m_audioActive = false;

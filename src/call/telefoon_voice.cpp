@@ -61,6 +61,7 @@ void TTelefoon::OpenAudio()
     m_openedPlayout = m_playout;
     wave::setRequestedLatency(m_openedPlayout == Playout::Adaptive ? kAdaptiveLatencySeconds : 0);
     m_adaptive.reset();
+    m_underrunsSeen = 0;
     m_arrivalClock.start();
     try {
         m_playback->Open(format);
@@ -142,10 +143,12 @@ void TTelefoon::playAdaptive(const framework::MemoryStream &stream)
     }
     const wave::WAVEFORMATEX &format = m_playback->format().format;
     const double bufferMs = format.nAvgBytesPerSec ? size * 1000.0 / format.nAvgBytesPerSec : 0;
-    const double queuedMs
-        = format.nSamplesPerSec ? m_playback->stats().queuedSamples * 1000.0 / format.nSamplesPerSec : 0;
+    const wave::WaveOutStats stats = m_playback->stats();
+    const double queuedMs = format.nSamplesPerSec ? stats.queuedSamples * 1000.0 / format.nSamplesPerSec : 0;
+    const bool ranDry = stats.underruns > m_underrunsSeen;
+    m_underrunsSeen = stats.underruns;
     const AdaptivePlayout::Decision decision
-        = m_adaptive.arrived(m_arrivalClock.nsecsElapsed() / 1e6, queuedMs, bufferMs);
+        = m_adaptive.arrived(m_arrivalClock.nsecsElapsed() / 1e6, queuedMs, bufferMs, ranDry);
     if (decision.discard) {
         m_playback->Skip(stream.data(), size);
         return;

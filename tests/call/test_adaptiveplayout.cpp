@@ -28,12 +28,14 @@ struct Simulation
         queued = startQueueMs;
         double nextPull = 1000 + periodMs;
         int held = 0, holdBack = 0;
-        bool dry = false;
+        bool dry = false, ranDry = false;
         for (int n = 0; n < buffers; ++n) {
             const double now = 1000 + n * bufferMs + lateness(n);
             for (; nextPull <= now; nextPull += periodMs) {
-                if (queued < periodMs && !dry)
+                if (queued < periodMs && !dry) {
                     ++gaps;
+                    ranDry = true;
+                }
                 dry = queued < periodMs;
                 queued = std::max(0.0, queued - periodMs);
             }
@@ -48,7 +50,8 @@ struct Simulation
                 lowest = std::min(lowest, queued);
                 highest = std::max(highest, queued);
             }
-            const AdaptivePlayout::Decision decision = playout.arrived(now, queued, bufferMs);
+            const AdaptivePlayout::Decision decision = playout.arrived(now, queued, bufferMs, ranDry);
+            ranDry = false;
             if (decision.discard)
                 continue;
             if (decision.holdBack > 0) {
@@ -106,13 +109,13 @@ TEST(AdaptivePlayout, NoDropBeforeHalfAWindowOfArrivals)
 {
     AdaptivePlayout playout;
     for (int n = 0; n * 40 < AdaptivePlayout::kWindowMs / 2; ++n)
-        EXPECT_FALSE(playout.arrived(n * 40.0, 500, 40).discard) << n;
-    EXPECT_TRUE(playout.arrived(AdaptivePlayout::kWindowMs / 2, 500, 40).discard);
+        EXPECT_FALSE(playout.arrived(n * 40.0, 500, 40, false).discard) << n;
+    EXPECT_TRUE(playout.arrived(AdaptivePlayout::kWindowMs / 2, 500, 40, false).discard);
     // A single low arrival in the window vetoes drops for as long as it stays in it.
     playout.reset();
     for (int n = 0; n < 40; ++n)
-        playout.arrived(n * 40.0, n == 30 ? 45 : 500, 40);
-    EXPECT_FALSE(playout.arrived(40 * 40.0, 500, 40).discard);
+        playout.arrived(n * 40.0, n == 30 ? 45 : 500, 40, false);
+    EXPECT_FALSE(playout.arrived(40 * 40.0, 500, 40, false).discard);
 }
 
 TEST(AdaptivePlayout, ADryQueueRePrimesOnceInsteadOfStuttering)
@@ -137,11 +140,19 @@ TEST(AdaptivePlayout, ADryQueueRePrimesOnceInsteadOfStuttering)
         // The stall's own silence is the only one: after the re-prime the queue holds.
         EXPECT_LE(sim.gaps, row.expectReprimes) << row.name;
     }
+    // The cushion built after a dry spell stays for a while, however full the queue looks.
+    AdaptivePlayout calm;
+    calm.arrived(0, 40, 40, false);
+    EXPECT_EQ(calm.arrived(40, 0, 40, true).holdBack, 1);
+    double now = 80;
+    for (; now < 40 + AdaptivePlayout::kCalmAfterDryMs; now += 40)
+        ASSERT_FALSE(calm.arrived(now, 200, 40, false).discard) << now;
+    EXPECT_TRUE(calm.arrived(now, 200, 40, false).discard);
     // The cushion built after a dry spell covers the jitter measured before it.
     AdaptivePlayout playout;
     for (int n = 0; n < 50; ++n)
-        playout.arrived(n * 40.0, n % 2 ? 20 : 75, 40);
-    const AdaptivePlayout::Decision decision = playout.arrived(50 * 40.0, 0, 40);
+        playout.arrived(n * 40.0, n % 2 ? 20 : 75, 40, false);
+    const AdaptivePlayout::Decision decision = playout.arrived(50 * 40.0, 0, 40, true);
     EXPECT_FALSE(decision.discard);
     EXPECT_EQ(decision.holdBack, 2); // (55 ms jitter + 10 ms) in 40 ms buffers
 }

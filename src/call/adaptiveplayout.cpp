@@ -45,10 +45,9 @@ AdaptivePlayout::Decision AdaptivePlayout::arrived(double nowMs, double queuedMs
     // Dropping this buffer lowers every later level by its length: allowed only when, after it,
     // even the lowest level of a long enough past keeps the safety margin, i.e. while the queue
     // stands a whole buffer above its target.
-    const double lowest
-        = std::min_element(m_window.begin(), m_window.end(), [](const Sample &a, const Sample &b) {
-              return a.queued < b.queued;
-          })->queued;
+    const double lowest = std::min_element(m_window.begin(), m_window.end(), [](const Sample &a, const Sample &b) {
+        return a.queued < b.queued;
+    })->queued;
     if (nowMs - m_since >= kWindowMs / 2 && nowMs >= m_calmUntil && lowest - bufferMs >= kSafetyMs) {
         decision.discard = true;
         ++m_discards;

@@ -77,9 +77,8 @@ TEST(AdaptivePlayout, QueueFollowsTheJitter)
         std::function<double(int)> lateness;
         int minDiscards, maxDiscards;
     };
-    const auto wobble = [](double amplitude) {
-        return [amplitude](int n) { return amplitude * ((n * 7919) % 11) / 10.0; };
-    };
+    const auto wobble
+        = [](double amplitude) { return [amplitude](int n) { return amplitude * ((n * 7919) % 11) / 10.0; }; };
     const Row rows[] = {
         { "quiet LAN, no surplus", 40, 20, wobble(2), 0, 0 },
         { "300 ms surplus from the start", 340, 20, wobble(2), 6, 8 },

@@ -116,8 +116,8 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption list("list",
         "Refresh the list of copies on the LAN, wait 3 seconds for their answers, print the list and exit "
         "(takes no calls).");
-    parser.addOptions({ help, port, remotePort, pingPort, remotePingPort, callTo, ping, codec, playout, input, output, localIp,
-        mute, noAnswer, reject, text, stay, duration, wait, volume, noPresence, list });
+    parser.addOptions({ help, port, remotePort, pingPort, remotePingPort, callTo, ping, codec, playout, input, output,
+        localIp, mute, noAnswer, reject, text, stay, duration, wait, volume, noPresence, list });
 
     ParseResult result;
     if (!parser.parse(arguments)) {

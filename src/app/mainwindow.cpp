@@ -178,6 +178,7 @@ void TForm1::connectControls()
     bind(ui->StartConnection, &TForm1::StartConnectionClick);
     bind(ui->StopConnection, &TForm1::StopConnectionClick);
     bind(ui->MuteoutgoingSound1, &TForm1::MuteoutgoingSound1Click);
+    bind(ui->AdaptivePlayout1, &TForm1::AdaptivePlayout1Click);
     bind(ui->GSM6100, &TForm1::GSM6100Click);
     bind(ui->LH4, &TForm1::LH4Click);
     bind(ui->LH8, &TForm1::LH8Click);
@@ -237,6 +238,9 @@ void TForm1::FormCreate()
     // 6. The stored codec's menu item; any other number leaves the design's GSM-6.10.
     if (m_settings.Codec >= 1 && m_settings.Codec <= 6)
         selectCodec(m_settings.Codec);
+
+    // The stored playout, beyond the design's start-up.
+    applyPlayout();
 
     // 7. The box's own text joins its list.
     ui->ComboBox1->addItem(ui->ComboBox1->currentText());

@@ -103,6 +103,8 @@ public:
     void StartConnectionClick();
     void StopConnectionClick();
     void MuteoutgoingSound1Click();
+    void AdaptivePlayout1Click();
+    void applyPlayout();
     void GSM6100Click();
     void LH4Click();
     void LH8Click();

@@ -144,6 +144,21 @@ void TForm1::MuteoutgoingSound1Click()
     btnMuteClick();
 }
 
+// The playout is kept in the settings file's extra key and used from the next call on.
+void TForm1::AdaptivePlayout1Click()
+{
+    m_settings.Playout = ui->AdaptivePlayout1->isChecked() ? 1 : 0;
+    applyPlayout();
+    SaveSettings();
+}
+
+void TForm1::applyPlayout()
+{
+    const bool adaptive = m_settings.Playout == 1;
+    ui->AdaptivePlayout1->setChecked(adaptive);
+    m_telefoon->setPlayout(adaptive ? call::Playout::Adaptive : call::Playout::Designed);
+}
+
 void TForm1::showHalfDuplexControls(bool halfDuplex)
 {
     ui->lblListen->setEnabled(halfDuplex);

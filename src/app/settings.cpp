@@ -19,6 +19,7 @@ const QString kModeKey = QStringLiteral("Mode");
 const QString kVolumeKey = QStringLiteral("Volume");
 const QString kInputDeviceKey = QStringLiteral("InputDevice");
 const QString kOutputDeviceKey = QStringLiteral("OutputDevice");
+const QString kPlayoutKey = QStringLiteral("Playout");
 
 std::optional<int32_t> parseHex(QStringView digits)
 {
@@ -68,6 +69,22 @@ QString storedName(const QString &name)
     return name;
 }
 
+void readPlayout(const QString &path, Settings &settings)
+{
+    settings.Playout = readValue(path, kPlayoutKey, Settings().Playout);
+}
+
+bool writePlayout(const QString &path, const Settings &settings)
+{
+    const QString absent = QStringLiteral("\x01");
+    const bool stored
+        = platform::profile::getPrivateProfileString(kSettingsSection, kPlayoutKey, absent, path) != absent;
+    if (settings.Playout == Settings().Playout && !stored)
+        return true;
+    return platform::profile::writePrivateProfileString(
+        kSettingsSection, kPlayoutKey, QString::number(settings.Playout), path);
+}
+
 } // namespace
 
 QString settingsFilePath(const QString &programPath, const QString &configHome)
@@ -114,6 +131,7 @@ Settings readSettings(const QString &path)
         settings.Port = defaults.Port;
     settings.Mode = readValue(path, kModeKey, defaults.Mode);
     settings.Volume = readValue(path, kVolumeKey, defaults.Volume);
+    readPlayout(path, settings);
     return settings;
 }
 
@@ -130,7 +148,7 @@ bool writeSettings(const QString &path, const Settings &settings)
         if (!platform::profile::writePrivateProfileString(kSettingsSection, key, QString::number(value), path))
             return false;
     }
-    return true;
+    return writePlayout(path, settings);
 }
 
 DeviceSettings readDeviceSettings(const QString &path)

@@ -16,6 +16,9 @@ struct Settings
     int32_t Port = 49217;
     int32_t Mode = 1;
     int32_t Volume = 50;
+    // Extra key "Playout", after the four: 1 for the adaptive playout of the Tools menu; any
+    // other value plays as designed and is written back unchanged.
+    int32_t Playout = 0;
 };
 
 // The sound devices chosen by name (empty: the system default), kept in the same section after
@@ -47,7 +50,9 @@ std::optional<int32_t> parseSettingValue(const QString &text);
 Settings readSettings(const QString &path);
 
 // Writes Codec, Port, Mode and Volume in this order as decimal text, creating the folder, the file
-// and the section as needed. False as soon as one write fails.
+// and the section as needed; then Playout, when it is not 0 or the file holds it already (a file
+// of someone who never chose the adaptive playout keeps its four keys). False as soon as one
+// write fails.
 bool writeSettings(const QString &path, const Settings &settings);
 
 // Reads the two device names; a missing one is the default.

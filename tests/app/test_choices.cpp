@@ -41,6 +41,27 @@ TEST_F(Choices, MuteStaysInStepFromButtonAndMenu)
     }
 }
 
+TEST_F(Choices, AdaptivePlayoutItemIsStoredAfterTheFourKeys)
+{
+    storeSettings("Port=" + QByteArray::number(port) + "\nPlayout=1\n");
+    app::TForm1 &form = start(environment());
+    const Ui::TForm1 &ui = form.controls();
+    EXPECT_TRUE(ui.AdaptivePlayout1->isChecked());
+    EXPECT_EQ(form.Telefoon1()->playout(), call::Playout::Adaptive);
+    const struct
+    {
+        bool adaptive;
+        call::Playout playout;
+    } steps[] = { { false, call::Playout::Designed }, { true, call::Playout::Adaptive } };
+    for (const auto &s : steps) {
+        ui.AdaptivePlayout1->trigger();
+        EXPECT_EQ(ui.AdaptivePlayout1->isChecked(), s.adaptive);
+        EXPECT_EQ(form.Telefoon1()->playout(), s.playout);
+        EXPECT_TRUE(storedSettings().contains(QByteArray("\nPlayout=") + (s.adaptive ? "1" : "0") + "\n"))
+            << storedSettings().constData();
+    }
+}
+
 TEST_F(Choices, CodecItemsSetTheProposedCodecAndAreSaved)
 {
     app::TForm1 &form = start(environment());

@@ -127,6 +127,33 @@ TEST_F(SettingsFile, DeviceNamesFollowTheFourKeysAndReadBackWhole)
     }
 }
 
+TEST_F(SettingsFile, PlayoutIsWrittenOnceChosenAndKeptAsRead)
+{
+    const struct
+    {
+        QByteArray file;
+        int32_t playout; // to write back
+        int32_t read;
+        bool written;
+    } cases[] = {
+        { "[Voxhall Settings]\nCodec=1\n", 0, 0, false }, // never chosen: the four keys only
+        { "[Voxhall Settings]\nCodec=1\n", 1, 0, true },
+        { "[Voxhall Settings]\nPlayout=1\n", 0, 1, true }, // chosen back: 0 overwrites it
+        { "[Voxhall Settings]\nPlayout=7\n", 7, 7, true },
+        { "[Voxhall Settings]\nPlayout=x\n", 0, 0, true },
+    };
+    for (const auto &c : cases) {
+        store(c.file);
+        Settings settings = readSettings(path());
+        EXPECT_EQ(settings.Playout, c.read) << c.file.constData();
+        settings.Playout = c.playout;
+        ASSERT_TRUE(writeSettings(path(), settings));
+        EXPECT_EQ(testsupport::readFile(path()).contains("Playout=" + QByteArray::number(c.playout) + "\n"), c.written)
+            << c.file.constData();
+        EXPECT_EQ(readSettings(path()).Playout, c.written ? c.playout : 0) << c.file.constData();
+    }
+}
+
 TEST_F(SettingsFile, LivesBesideTheProgramOrInTheConfigurationFolder)
 {
     const QString config = m_dir.filePath(QStringLiteral("config"));

@@ -22,6 +22,7 @@ struct DeviceRequest
     TACMWaveFormat format {};
     uint32_t pcmRate = 0; // samples per second on the device side
     QString deviceName; // the device chosen by name; empty: the system's default device
+    double latencySeconds = 0; // the latency asked for (setRequestedLatency); 0: the backend's own
 };
 
 // One open device stream of a backend. Created stopped. Thread: the wave layer's callers.
@@ -78,6 +79,11 @@ public:
         return MMSYSERR_NOERROR;
     }
 };
+
+// The device latency the next opens ask a real backend for, in seconds; 0 (the start value) leaves
+// the backend's own. Low values cost glitches on a busy machine. Thread-safe.
+void setRequestedLatency(double seconds);
+double requestedLatency();
 
 // The process's backend: what setBackend installed, else PortAudio (created on first use).
 // Devices keep the backend they were opened on alive until they close. Thread-safe.

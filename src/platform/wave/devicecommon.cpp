@@ -45,6 +45,7 @@ MMRESULT checkOpen(bool input, uint32_t deviceId, const TACMWaveFormat *format, 
     request.format = *format;
     request.pcmRate = codec->pcmRate();
     request.deviceName = chosenDevice(input);
+    request.latencySeconds = requestedLatency();
     return MMSYSERR_NOERROR;
 }
 

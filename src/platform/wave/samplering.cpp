@@ -52,6 +52,8 @@ void CaptureFeed::push(const int16_t *samples, std::size_t count) noexcept
     const std::size_t written = m_ring.write(samples, count);
     if (written < count)
         m_dropped.fetch_add(count - written, std::memory_order_relaxed);
+    if (m_ring.readable() >= m_wakeThreshold.load(std::memory_order_relaxed))
+        m_wake.post();
 }
 
 std::size_t PlaybackFeed::pull(int16_t *out, std::size_t count) noexcept
@@ -65,9 +67,17 @@ std::size_t PlaybackFeed::pull(int16_t *out, std::size_t count) noexcept
             out[i] = int16_t((int32_t(out[i]) * gain) / 0xFFFF);
     }
     std::fill(out + got, out + count, int16_t(0));
-    if (got > 0 && got < count) // the queue ran dry inside this buffer
+    // The queue ran dry inside this buffer, or at the end of the last one: sound was playing and
+    // now silence is.
+    const bool sounding = m_sounding.load(std::memory_order_relaxed);
+    if (got < count && (got > 0 || sounding))
         m_underruns.fetch_add(1, std::memory_order_relaxed);
-    m_played.fetch_add(got, std::memory_order_acq_rel);
+    m_sounding.store(got == count, std::memory_order_relaxed);
+    // Sequentially consistent with setWakeAt() and played(): either the reader sees this sound
+    // played, or this sees its new mark.
+    const uint64_t played = m_played.fetch_add(got) + got;
+    if (got > 0 && played >= m_wakeAt.load())
+        m_wake.post();
     return got;
 }
 

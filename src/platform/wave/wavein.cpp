@@ -4,17 +4,15 @@
 
 #include "framework/noticesink.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <thread>
 #include <vector>
 
 namespace wave {
 
-// A capture device: the backend's thread pushes PCM into the feed; this device's worker thread
-// codes it into the queued buffers and posts each full one. Every member below the mutex is
-// guarded by it.
+// A capture device: the backend's thread pushes PCM into the feed and wakes this device's worker
+// thread once a block is there; the worker codes it into the queued buffers and posts each full
+// one. Every member below the mutex is guarded by it.
 class WaveInDevice
 {
 public:
@@ -35,13 +33,14 @@ public:
             std::lock_guard lock(m_mutex);
             m_quitting = true;
         }
-        m_wake.notify_all();
+        m_feed.wake().post();
         if (m_worker.joinable())
             m_worker.join();
     }
 
     MMRESULT open(const DeviceRequest &request)
     {
+        m_feed.setWakeThreshold(m_codec->blockFrames());
         const MMRESULT result = m_backend->openInput(request, m_feed, m_stream);
         if (result != MMSYSERR_NOERROR)
             return result;
@@ -122,10 +121,12 @@ public:
 private:
     void run()
     {
-        std::unique_lock lock(m_mutex);
-        while (!m_quitting) {
-            m_wake.wait_for(lock, std::chrono::milliseconds(4));
-            if (!m_quitting && m_running)
+        for (;;) {
+            m_feed.wake().wait();
+            std::lock_guard lock(m_mutex);
+            if (m_quitting)
+                return;
+            if (m_running)
                 pumpLocked();
         }
     }
@@ -179,7 +180,6 @@ private:
     std::thread m_worker;
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;
     std::deque<WAVEHDR *> m_queue;
     std::vector<int16_t> m_pcm; // recorded samples not yet coded (less than a block between passes)
     bool m_running = false;

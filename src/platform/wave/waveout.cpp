@@ -5,8 +5,6 @@
 #include "framework/noticesink.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <thread>
 #include <vector>
@@ -14,8 +12,9 @@
 namespace wave {
 
 // A playback device: this device's worker thread decodes the written buffers into the feed; the
-// backend's thread plays from it. A buffer is done once the device has played its last sample.
-// Every member below the mutex is guarded by it.
+// backend's thread plays from it and wakes the worker when the next buffer has been played (or
+// room has been made for more sound), never while idle. A buffer is done once the device has
+// played its last sample. Every member below the mutex is guarded by it.
 class WaveOutDevice
 {
 public:
@@ -35,7 +34,7 @@ public:
             std::lock_guard lock(m_mutex);
             m_quitting = true;
         }
-        m_wake.notify_all();
+        m_feed.wake().post();
         if (m_worker.joinable())
             m_worker.join();
     }
@@ -90,8 +89,8 @@ public:
                 m_waitingSamples += wholeBlocks(header) * m_codec->blockFrames();
             keepWithinBound();
             decodeLocked();
+            armWakeLocked();
         }
-        m_wake.notify_all();
         return MMSYSERR_NOERROR;
     }
 
@@ -112,6 +111,7 @@ public:
         for (const Waiting &waiting : m_queue)
             complete(waiting.header);
         m_queue.clear();
+        armWakeLocked();
     }
 
     bool hasQueued()
@@ -131,6 +131,7 @@ public:
         std::lock_guard lock(m_mutex);
         WaveOutStats stats = m_stats;
         stats.underruns = m_feed.underruns();
+        stats.queuedSamples = m_feed.ring().readable() + m_waitingSamples;
         return stats;
     }
 
@@ -149,18 +150,34 @@ private:
 
     void run()
     {
-        std::unique_lock lock(m_mutex);
-        while (!m_quitting) {
-            m_wake.wait_for(lock, std::chrono::milliseconds(4));
+        for (;;) {
+            m_feed.wake().wait();
+            std::lock_guard lock(m_mutex);
             if (m_quitting)
-                break;
+                return;
             decodeLocked();
             const uint64_t played = m_feed.played();
             while (!m_playing.empty() && m_playing.front().end <= played) {
                 complete(m_playing.front().header);
                 m_playing.pop_front();
             }
+            armWakeLocked();
         }
+    }
+
+    // Tells the device thread when the worker has something to do: sound still waiting for room
+    // in the feed needs a block's worth played; otherwise the end of the oldest buffer in play.
+    void armWakeLocked()
+    {
+        uint64_t mark = UINT64_MAX;
+        if (!m_queue.empty())
+            mark = m_feed.played() + m_codec->blockFrames();
+        else if (!m_playing.empty())
+            mark = m_playing.front().end;
+        m_feed.setWakeAt(mark);
+        // Played before the mark was set (or a buffer without sound): the device will not post.
+        if (m_feed.played() >= mark)
+            m_feed.wake().post();
     }
 
     std::size_t wholeBlocks(const WAVEHDR *header) const { return header->dwBufferLength / m_codec->blockBytes(); }
@@ -240,7 +257,6 @@ private:
     std::thread m_worker;
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;
     std::deque<Waiting> m_queue; // written, not yet wholly decoded; the front from m_frontOffset on
     std::size_t m_frontOffset = 0;
     std::size_t m_waitingSamples = 0; // the sound of m_queue still to be decoded

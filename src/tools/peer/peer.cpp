@@ -272,6 +272,14 @@ bool Peer::startPhone()
     };
     phone.OnConnectionEnded = [this, print = print("ended")](QObject *sender, const QString &text) {
         print(sender, text);
+        // What the adaptive playout did in the call, for measurements.
+        const call::AdaptivePlayout &playout = m_phone->adaptivePlayout();
+        if (m_phone->playout() == call::Playout::Adaptive && text.startsWith(QLatin1Char('~')))
+            line(QStringLiteral("playout: jitter %1 ms, target %2 ms, %3 buffers dropped, %4 re-primes")
+                     .arg(qRound(playout.jitterMs()))
+                     .arg(qRound(playout.targetMs()))
+                     .arg(playout.discards())
+                     .arg(playout.reprimes()));
         m_ringing = false;
         m_textSent = false;
         QTimer::singleShot(0, this, &Peer::callEnded);
@@ -313,6 +321,8 @@ bool Peer::startPhone()
         return false;
     }
     phone.setConnection(m_options.codec);
+    phone.setPlayout(m_options.playout);
+    phone.setAuto_synchronise(m_options.autoSynchronise);
     phone.setMute(m_options.mute);
     phone.setAuto_Answer(m_options.autoAnswer);
     phone.setWaitForconnectionTime(m_options.waitSeconds);

@@ -53,3 +53,30 @@ TEST(PlaybackFeed, CountsOnlyRealSamplesAsPlayed)
     EXPECT_EQ(out[3], 0);
     EXPECT_EQ(out[4], 0);
 }
+
+TEST(PlaybackFeed, CountsEachTimeTheSoundRunsOut)
+{
+    struct Case
+    {
+        const char *name;
+        std::vector<std::pair<std::size_t, std::size_t>> steps; // samples written, then pulled
+        uint64_t underruns;
+    };
+    const Case cases[] = {
+        { "silence from the start", { { 0, 4 }, { 0, 4 } }, 0 },
+        { "runs out inside a pull", { { 3, 4 }, { 0, 4 } }, 1 },
+        { "runs out at a pull's end", { { 4, 4 }, { 0, 4 }, { 0, 4 } }, 1 },
+        { "twice", { { 8, 4 }, { 0, 4 }, { 0, 4 }, { 2, 4 } }, 2 },
+        { "never", { { 8, 4 }, { 0, 4 }, { 4, 4 } }, 0 },
+    };
+    for (const Case &c : cases) {
+        wave::PlaybackFeed feed(64);
+        std::vector<int16_t> buffer(64, 1);
+        for (const auto &[written, pulled] : c.steps) {
+            feed.ring().write(buffer.data(), written);
+            feed.pull(buffer.data(), pulled);
+            std::fill(buffer.begin(), buffer.end(), int16_t(1));
+        }
+        EXPECT_EQ(feed.underruns(), c.underruns) << c.name;
+    }
+}

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 using namespace wave;
@@ -272,6 +275,71 @@ TEST_F(WaveApiTest, TheChosenDeviceIsAskedForByNameAndNeverReplaced)
             EXPECT_EQ(waveOutClose(out), 0u);
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// Sound arrives and leaves in pieces that match no buffer or codec block, from a thread of its
+// own, as a device callback's would: the workers sleep until the device side wakes them, and
+// no wake-up may be lost.
+TEST_F(WaveApiTest, DeviceThreadsWakeTheWorkersForEveryBuffer)
+{
+    const TACMWaveFormat gsm = acm::GsmDriver::standardFormat();
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &gsm, &sink, 0, CALLBACK_WINDOW), 0u);
+    constexpr int kCaptureBuffers = 4;
+    std::vector<std::vector<char>> blocks(kCaptureBuffers, std::vector<char>(gsm.format.nBlockAlign));
+    std::vector<WAVEHDR> captured(kCaptureBuffers);
+    for (int i = 0; i < kCaptureBuffers; ++i) {
+        captured[i].lpData = blocks[i].data();
+        captured[i].dwBufferLength = uint32_t(blocks[i].size());
+        ASSERT_EQ(waveInPrepareHeader(in, &captured[i], sizeof(WAVEHDR)), 0u);
+        ASSERT_EQ(waveInAddBuffer(in, &captured[i], sizeof(WAVEHDR)), 0u);
+    }
+    ASSERT_EQ(waveInStart(in), 0u);
+    std::thread microphone([this] {
+        for (int i = 0; i < 13; ++i) // 1300 samples: four 320-sample blocks
+            fake->capture(std::vector<int16_t>(100, int16_t(i * 100)));
+    });
+    microphone.join();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return int(of(MM_WIM_DATA).size()) == kCaptureBuffers; }));
+    for (const WAVEHDR &header : captured)
+        EXPECT_EQ(header.dwBytesRecorded, gsm.format.nBlockAlign);
+
+    const TACMWaveFormat pcm = pcm16();
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &pcm, &sink, 0, CALLBACK_WINDOW), 0u);
+    constexpr int kPlayed = 100;
+    std::vector<int16_t> sound(4 * kPlayed, 1);
+    std::vector<WAVEHDR> played(kPlayed);
+    std::atomic<bool> written { false };
+    std::thread speaker([&] {
+        std::size_t heard = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (heard < sound.size() && std::chrono::steady_clock::now() < deadline) {
+            for (const int16_t sample : fake->playOut(7))
+                heard += sample != 0;
+            if (written && heard < sound.size())
+                std::this_thread::yield();
+        }
+    });
+    for (int i = 0; i < kPlayed; ++i) {
+        played[i].lpData = reinterpret_cast<char *>(sound.data() + 4 * i);
+        played[i].dwBufferLength = 8;
+        ASSERT_EQ(waveOutPrepareHeader(out, &played[i], sizeof(WAVEHDR)), 0u);
+        ASSERT_EQ(waveOutWrite(out, &played[i], sizeof(WAVEHDR)), 0u);
+    }
+    written = true;
+    speaker.join();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return int(of(MM_WOM_DONE).size()) == kPlayed; }));
+    for (WAVEHDR &header : captured)
+        EXPECT_EQ(waveInUnprepareHeader(in, &header, sizeof header), 0u);
+    EXPECT_EQ(waveInClose(in), 0u);
+    for (WAVEHDR &header : played)
+        EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), 0u);
+    EXPECT_EQ(waveOutClose(out), 0u);
 }
 
 } // namespace

@@ -127,6 +127,7 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         { { "--output-device", "" }, "--output-device needs a device name." },
         { { "--input-device", "pulse", "--input", "/dev/null", "--output", "x.wav" },
             "--input-device names a sound device; --input and --output replace the sound devices." },
+        { { "--playout", "fast" }, "--playout must be spec, adaptive or off." },
     };
     for (const Case &c : cases) {
         const auto result = parse(c.arguments);
@@ -166,6 +167,28 @@ TEST(PeerOptions, SoundDevicesAreListedAndChosenByName)
         EXPECT_EQ(result.options->inputDevice, c.input);
         EXPECT_EQ(result.options->outputDevice, c.output);
         EXPECT_EQ(peer::deviceProblem(*result.options, devices), c.problem);
+    }
+}
+
+TEST(PeerOptions, PlayoutModes)
+{
+    struct Case
+    {
+        QStringList arguments;
+        call::Playout playout;
+        bool autoSynchronise;
+    };
+    const Case cases[] = {
+        { {}, call::Playout::Designed, true },
+        { { "--playout", "spec" }, call::Playout::Designed, true },
+        { { "--playout", "off" }, call::Playout::Designed, false },
+        { { "--playout", "Adaptive" }, call::Playout::Adaptive, true },
+    };
+    for (const Case &c : cases) {
+        const auto result = parse(c.arguments);
+        ASSERT_TRUE(result.options) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(result.options->playout, c.playout) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(result.options->autoSynchronise, c.autoSynchronise) << c.arguments.join(' ').toStdString();
     }
 }
 

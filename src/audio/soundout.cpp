@@ -84,6 +84,12 @@ void TACMOut::queue(const void *data, int size, uint32_t flags)
     giveToDevice(header);
 }
 
+void TACMOut::Reprime(uint8_t Blocks)
+{
+    if (m_active)
+        m_preRoll = Blocks;
+}
+
 void TACMOut::giveToDevice(WAVEHDR *header)
 {
     MMRESULT result = waveOutPrepareHeader(m_device, header, sizeof(WAVEHDR));

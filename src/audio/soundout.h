@@ -43,6 +43,9 @@ public:
     void Skip(const void *Data, int Size);
     // Stops playback at once and releases the device and every block. Nothing while inactive.
     void Close();
+    // Holds back the next Blocks blocks of sound, as after Open, so that the queue fills again
+    // before play resumes (after the device ran dry). Nothing while inactive.
+    void Reprime(uint8_t Blocks);
     bool Active() const { return m_active; }
 
     // Blocks held back after each Open; default 4. Takes effect at the next Open.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "call/adaptiveplayout.h"
 #include "call/codectable.h"
 #include "call/protocol.h"
 #include "framework/component.h"
 #include "framework/memorystream.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <functional>
@@ -75,6 +77,13 @@ public:
     void setMute(bool mute) { m_mute = mute; }
     bool Auto_synchronise() const { return m_autoSynchronise; }
     void setAuto_synchronise(bool on) { m_autoSynchronise = on; }
+    // Not a stored property. Designed: Auto_synchronise's random thinning and the four buffers
+    // held back after each opening. Adaptive: see AdaptivePlayout; Auto_synchronise draws nothing
+    // and the devices are opened with kAdaptiveLatencySeconds. Takes effect at the next opening.
+    Playout playout() const { return m_playout; }
+    void setPlayout(Playout playout) { m_playout = playout; }
+    static constexpr double kAdaptiveLatencySeconds = 0.04;
+    const AdaptivePlayout &adaptivePlayout() const { return m_adaptive; }
     // 1..100 while the audio runs (0 gives full level); see the voice path for the arithmetic.
     int Volume() const;
     void setVolume(int volume);
@@ -135,6 +144,7 @@ private:
     void CloseAudio();
     void CaptureBufferFull(const void *data, int size);
     void PlayVoice(const framework::MemoryStream &stream);
+    void playAdaptive(const framework::MemoryStream &stream);
     void reportDeviceOpenError(const QString &message);
 
     QString m_remoteIp;
@@ -152,6 +162,10 @@ private:
     bool m_pingAutoRespond = false;
     bool m_mute = false;
     bool m_autoSynchronise = true;
+    Playout m_playout = Playout::Designed;
+    Playout m_openedPlayout = Playout::Designed; // the mode of the running (or last) opening
+    AdaptivePlayout m_adaptive;
+    QElapsedTimer m_arrivalClock;
     QString m_version;
 
     bool m_audioActive = false;

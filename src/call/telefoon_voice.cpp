@@ -8,8 +8,10 @@
 #include "framework/exception.h"
 #include "net/udpsock.h"
 #include "platform/acm/codec.h"
+#include "platform/wave/backend.h"
 #include "platform/wave/waveapi.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace call {
@@ -56,8 +58,15 @@ void TTelefoon::OpenAudio()
         format = *table;
     }
     m_capture->setBufferSize(call::captureBufferSize(format.format));
+    m_openedPlayout = m_playout;
+    wave::setRequestedLatency(m_openedPlayout == Playout::Adaptive ? kAdaptiveLatencySeconds : 0);
+    m_adaptive.reset();
+    m_arrivalClock.start();
     try {
         m_playback->Open(format);
+        // One buffer held back instead of four: the queue grows only as far as the jitter needs.
+        if (m_openedPlayout == Playout::Adaptive)
+            m_playback->Reprime(1);
         m_capture->Open(format);
         if (OnAudioDeviceOpen)
             OnAudioDeviceOpen(this, kSoundStart);
@@ -101,7 +110,7 @@ void TTelefoon::CaptureBufferFull(const void *data, int size)
         return;
     // A block of a codec with memory is never thinned here: the far decoder needs every one (it
     // thins after decoding instead).
-    if (!acm::hasMemoryBetweenBlocks(m_capture->format())) {
+    if (m_openedPlayout == Playout::Designed && !acm::hasMemoryBetweenBlocks(m_capture->format())) {
         const uint32_t draw = SyncRandom::draw(kSyncRange);
         if (draw <= kSyncThreshold && m_autoSynchronise)
             return;
@@ -111,12 +120,39 @@ void TTelefoon::CaptureBufferFull(const void *data, int size)
 
 void TTelefoon::PlayVoice(const framework::MemoryStream &stream)
 {
+    if (m_openedPlayout == Playout::Adaptive) {
+        playAdaptive(stream);
+        return;
+    }
     // A thinned block still passes through the decoder, so that a codec with memory keeps step.
     const uint32_t draw = SyncRandom::draw(kSyncRange);
     if (draw <= kSyncThreshold && m_autoSynchronise)
         m_playback->Skip(stream.data(), int(stream.size()));
     else
         m_playback->Play(stream.data(), int(stream.size()));
+}
+
+void TTelefoon::playAdaptive(const framework::MemoryStream &stream)
+{
+    const int size = int(stream.size());
+    // While buffers are held back the device queue says nothing about the arrivals.
+    if (m_playback->pendingCount() > 0 || !m_playback->Active()) {
+        m_playback->Play(stream.data(), size);
+        return;
+    }
+    const wave::WAVEFORMATEX &format = m_playback->format().format;
+    const double bufferMs = format.nAvgBytesPerSec ? size * 1000.0 / format.nAvgBytesPerSec : 0;
+    const double queuedMs
+        = format.nSamplesPerSec ? m_playback->stats().queuedSamples * 1000.0 / format.nSamplesPerSec : 0;
+    const AdaptivePlayout::Decision decision
+        = m_adaptive.arrived(m_arrivalClock.nsecsElapsed() / 1e6, queuedMs, bufferMs);
+    if (decision.discard) {
+        m_playback->Skip(stream.data(), size);
+        return;
+    }
+    if (decision.holdBack > 0)
+        m_playback->Reprime(uint8_t(std::min(decision.holdBack, 255)));
+    m_playback->Play(stream.data(), size);
 }
 
 void TTelefoon::setVolume(int volume)

@@ -268,3 +268,50 @@ TEST(Call, ADeviceThatCannotOpenIsReportedAndNoAcceptanceGoesOut)
     serveEvents(100);
     EXPECT_EQ(call.a->count("Ended"), 1);
 }
+
+namespace {
+
+// 10 ms windows of a recording that are nearly silent.
+int silentWindows(const std::vector<int16_t> &samples, uint32_t rate)
+{
+    const std::size_t window = rate / 100;
+    int silent = 0;
+    for (std::size_t start = 0; start + window <= samples.size(); start += window) {
+        const std::vector<int16_t> part(samples.begin() + long(start), samples.begin() + long(start + window));
+        silent += testsupport::rms(part) < testsupport::RoomBackend::kToneAmplitude / 10;
+    }
+    return silent;
+}
+
+} // namespace
+
+TEST(Call, AdaptivePlayoutKeepsAShortQueueWithoutGaps)
+{
+    TwoSides call;
+    for (testsupport::Side *side : { call.a.get(), call.b.get() })
+        side->phone.setPlayout(call::Playout::Adaptive);
+    call.a->phone.CallTo("127.0.0.1");
+    ASSERT_TRUE(call.a->waitFor("Accepted"));
+    serveEvents(4000);
+    for (const wave::DeviceRequest &request : call.room->opens())
+        EXPECT_EQ(request.latencySeconds, call::TTelefoon::kAdaptiveLatencySeconds);
+    for (std::size_t output : { 0u, 1u }) {
+        const auto recording = call.room->recording(output);
+        const uint32_t rate = call.room->outputRate(output);
+        const std::vector<int16_t> last(recording.end() - long(2 * rate), recording.end());
+        EXPECT_EQ(silentWindows(last, rate), 0) << "output " << output;
+    }
+    for (testsupport::Side *side : { call.a.get(), call.b.get() }) {
+        const call::AdaptivePlayout &playout = side->phone.adaptivePlayout();
+        // Below a buffer over the target before an arrival (else one is dropped), plus the buffer
+        // that arrives: about half what the designed start holds back (four 40 ms GSM buffers).
+        const double queuedMs = side->phone.playback().stats().queuedSamples / 8.0;
+        EXPECT_LT(queuedMs, 2 * 40 + playout.targetMs()) << "jitter " << playout.jitterMs();
+        EXPECT_EQ(playout.reprimes(), 0u);
+        std::cout << "[ measured ] queue " << queuedMs << " ms, jitter " << playout.jitterMs() << " ms, "
+                  << playout.discards() << " drops\n";
+    }
+    call.a->phone.setCalling(false);
+    ASSERT_TRUE(call.b->waitFor("Ended", 2));
+    EXPECT_TRUE(call.errors.messages().isEmpty()) << call.errors.messages().join('\n').toStdString();
+}

@@ -2,6 +2,7 @@
 
 #include "platform/wave/portaudiobackend.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace wave {
@@ -20,7 +21,23 @@ std::shared_ptr<WaveBackend> &installed()
     return backend;
 }
 
+std::atomic<double> &latency()
+{
+    static std::atomic<double> seconds { 0 };
+    return seconds;
+}
+
 } // namespace
+
+void setRequestedLatency(double seconds)
+{
+    latency().store(seconds > 0 ? seconds : 0);
+}
+
+double requestedLatency()
+{
+    return latency().load();
+}
 
 std::shared_ptr<WaveBackend> currentBackend()
 {

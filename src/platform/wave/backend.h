@@ -20,6 +20,7 @@ struct DeviceRequest
     uint32_t flags = 0; // the open flags as given
     TACMWaveFormat format {};
     uint32_t pcmRate = 0; // samples per second on the device side
+    double latencySeconds = 0; // the latency asked for (setRequestedLatency); 0: the backend's own
 };
 
 // One open device stream of a backend. Created stopped. Thread: the wave layer's callers.
@@ -69,6 +70,11 @@ public:
         return MMSYSERR_NOERROR;
     }
 };
+
+// The device latency the next opens ask a real backend for, in seconds; 0 (the start value) leaves
+// the backend's own. Low values cost glitches on a busy machine. Thread-safe.
+void setRequestedLatency(double seconds);
+double requestedLatency();
 
 // The process's backend: what setBackend installed, else PortAudio (created on first use).
 // Devices keep the backend they were opened on alive until they close. Thread-safe.

@@ -44,6 +44,7 @@ MMRESULT checkOpen(bool input, uint32_t deviceId, const TACMWaveFormat *format, 
     request.flags = flags;
     request.format = *format;
     request.pcmRate = codec->pcmRate();
+    request.latencySeconds = requestedLatency();
     return MMSYSERR_NOERROR;
 }
 

@@ -4,6 +4,8 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
+
 namespace wave {
 
 namespace {
@@ -128,12 +130,15 @@ MMRESULT PortAudioBackend::open(
         return MMSYSERR_BADDEVICEID;
     parameters.channelCount = 1;
     parameters.sampleFormat = paInt16;
-    parameters.suggestedLatency = m_latency;
+    parameters.suggestedLatency = request.latencySeconds > 0 ? request.latencySeconds : m_latency;
+    // Two callback periods per latency: each callback wakes a device worker and, through the sound
+    // server's plugin, more threads; fewer, larger periods cost less CPU and the latency is the
+    // same. Left to itself PortAudio calls back far more often.
+    const auto frames = std::max<unsigned long>(64, (unsigned long)(parameters.suggestedLatency * request.pcmRate / 2));
     PaStream *opened = nullptr;
-    const PaError error = capture ? Pa_OpenStream(&opened, &parameters, nullptr, request.pcmRate,
-                              paFramesPerBufferUnspecified, paNoFlag, captureCallback, capture)
-                                  : Pa_OpenStream(&opened, nullptr, &parameters, request.pcmRate,
-                                      paFramesPerBufferUnspecified, paNoFlag, playbackCallback, playback);
+    const PaError error = capture
+        ? Pa_OpenStream(&opened, &parameters, nullptr, request.pcmRate, frames, paNoFlag, captureCallback, capture)
+        : Pa_OpenStream(&opened, nullptr, &parameters, request.pcmRate, frames, paNoFlag, playbackCallback, playback);
     if (error != paNoError)
         return mapError(error);
     if (const PaStreamInfo *info = Pa_GetStreamInfo(opened)) {

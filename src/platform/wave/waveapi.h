@@ -70,6 +70,7 @@ struct WaveOutStats
     uint64_t partialTails = 0; // buffers whose last, partial block was dropped
     uint64_t overflowBuffers = 0; // buffers not played to keep within kMaxQueuedPlaybackMs
     uint64_t underruns = 0; // times the device ran out of sound while playing
+    uint64_t queuedSamples = 0; // device-side samples written and not yet played, at this moment
 };
 MMRESULT waveOutGetStats(HWAVEOUT handle, WaveOutStats *stats);
 unsigned waveOutGetNumDevs();

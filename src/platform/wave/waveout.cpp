@@ -131,6 +131,7 @@ public:
         std::lock_guard lock(m_mutex);
         WaveOutStats stats = m_stats;
         stats.underruns = m_feed.underruns();
+        stats.queuedSamples = m_feed.ring().readable() + m_waitingSamples;
         return stats;
     }
 

@@ -313,6 +313,8 @@ bool Peer::startPhone()
         return false;
     }
     phone.setConnection(m_options.codec);
+    phone.setPlayout(m_options.playout);
+    phone.setAuto_synchronise(m_options.autoSynchronise);
     phone.setMute(m_options.mute);
     phone.setAuto_Answer(m_options.autoAnswer);
     phone.setWaitForconnectionTime(m_options.waitSeconds);

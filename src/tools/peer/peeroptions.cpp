@@ -91,6 +91,12 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption callTo("call", "Call this address (dotted IPv4 or host name) at start.", "address");
     const QCommandLineOption ping("ping", "Ask whether a copy answers at this address, on its ping port.", "address");
     const QCommandLineOption codec("codec", codecHelp(), "name", "gsm610");
+    const QCommandLineOption playout("playout",
+        "How received sound is queued for the speaker: spec (the default: four buffers held back at the start, "
+        "about 1.7 % of buffers thinned at random to keep the delay from growing), adaptive (a queue that "
+        "follows the measured jitter, buffers dropped only while it stands above that, a lower device "
+        "latency), or off (as spec, without the thinning).",
+        "mode", "spec");
     const QCommandLineOption input("input", "Use this WAV file as the microphone.", "file.wav");
     const QCommandLineOption output("output", "Write what is played to this WAV file.", "file.wav");
     const QCommandLineOption localIp("local-ip",
@@ -110,7 +116,7 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption list("list",
         "Refresh the list of copies on the LAN, wait 3 seconds for their answers, print the list and exit "
         "(takes no calls).");
-    parser.addOptions({ help, port, remotePort, pingPort, remotePingPort, callTo, ping, codec, input, output, localIp,
+    parser.addOptions({ help, port, remotePort, pingPort, remotePingPort, callTo, ping, codec, playout, input, output, localIp,
         mute, noAnswer, reject, text, stay, duration, wait, volume, noPresence, list });
 
     ParseResult result;
@@ -156,6 +162,13 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     if (!hasCodecDriver(options.codec))
         return refuse(
             QStringLiteral("--codec %1: there is no codec driver for it on this system.").arg(parser.value(codec)));
+    const QString playoutMode = parser.value(playout).toLower();
+    if (playoutMode == QLatin1String("adaptive"))
+        options.playout = call::Playout::Adaptive;
+    else if (playoutMode == QLatin1String("off"))
+        options.autoSynchronise = false;
+    else if (playoutMode != QLatin1String("spec"))
+        return refuse(QStringLiteral("--playout must be spec, adaptive or off."));
     options.callAddress = parser.value(callTo).trimmed();
     if (parser.isSet(callTo) && options.callAddress.isEmpty())
         return refuse(QStringLiteral("--call needs an address."));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "call/adaptiveplayout.h"
 #include "call/codectable.h"
 
 #include <QString>
@@ -19,6 +20,8 @@ struct PeerOptions
     QString callAddress; // place a call to this address at start
     QString pingAddress; // send a ping to this address at start
     call::Tverbinding codec = call::Tverbinding::GSM610;
+    call::Playout playout = call::Playout::Designed;
+    bool autoSynchronise = true; // the designed playout's random thinning (--playout off clears it)
     QString inputWav; // microphone from this WAV file instead of the sound card
     QString outputWav; // speaker into this WAV file instead of the sound card
     QString localIp; // address announced in call requests; empty: the one the callee is reached from

@@ -119,6 +119,7 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         { { "--text", "~bye" }, "--text: the text may not hold the characters @ ~ ^ |." },
         { { "--reject", "--no-answer" }, "--reject and --no-answer exclude each other" },
         { { "--stay" }, "--stay keeps the peer running after --call or --ping" },
+        { { "--playout", "fast" }, "--playout must be spec, adaptive or off." },
     };
     for (const Case &c : cases) {
         const auto result = parse(c.arguments);
@@ -126,6 +127,28 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_TRUE(result.message.startsWith(c.explanation)) << result.message.toStdString();
         EXPECT_TRUE(result.message.contains("--help"));
+    }
+}
+
+TEST(PeerOptions, PlayoutModes)
+{
+    struct Case
+    {
+        QStringList arguments;
+        call::Playout playout;
+        bool autoSynchronise;
+    };
+    const Case cases[] = {
+        { {}, call::Playout::Designed, true },
+        { { "--playout", "spec" }, call::Playout::Designed, true },
+        { { "--playout", "off" }, call::Playout::Designed, false },
+        { { "--playout", "Adaptive" }, call::Playout::Adaptive, true },
+    };
+    for (const Case &c : cases) {
+        const auto result = parse(c.arguments);
+        ASSERT_TRUE(result.options) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(result.options->playout, c.playout) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(result.options->autoSynchronise, c.autoSynchronise) << c.arguments.join(' ').toStdString();
     }
 }
 

@@ -159,20 +159,21 @@ def analyse(mouth, ear, chirps, rate=RATE, max_delay=None):
 
 
 def summary(result, first_words=1.0, steady=(2.0, 8.0)):
-    """Reduces one analysis to the bench's figures: first-word delay (the chirps emitted within
-    `first_words` seconds of the start; the largest, as the listener waits for the last of them),
-    steady delay (median of the chirps emitted within `steady`), silent share, gaps a minute,
-    chirps lost."""
+    """Reduces one analysis to the bench's figures: first-word delay (the largest delay of the
+    chirps found among those emitted within `first_words` seconds of the start: the listener waits
+    for the last of them), steady delay (median of the chirps emitted within `steady`), silent
+    share, gaps a minute, chirps not found (lost, or cut by a gap or a discard inside them)."""
     pairs = list(zip(result["emitted"], result["delays"]))
-    early = [d for e, d in pairs if e < first_words]
+    slack = 0.01  # the emission times are measured: a chirp due at first_words is not early
+    early = [d for e, d in pairs if e < first_words - slack and d is not None]
     later = [d for e, d in pairs if steady[0] <= e < steady[1] and d is not None]
     window = result["window"]
     return {
-        "first": max(early) if early and None not in early else None,
+        "first": max(early) if early else None,
         "steady": float(np.median(later)) if later else None,
         "silent": result["silent"] / window if window else None,
         "gaps_per_minute": len(result["gaps"]) * 60.0 / window if window else None,
         "long_gaps_per_minute": sum(1 for g in result["gaps"] if g[1] >= LONG_GAP) * 60.0 / window if window else None,
-        "lost": sum(1 for _, d in pairs if d is None),
+        "unfound": sum(1 for _, d in pairs if d is None),
         "chirps": len(pairs),
     }

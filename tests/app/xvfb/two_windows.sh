@@ -15,9 +15,9 @@ out=$3
 here=$(cd "$(dirname "$0")" && pwd)
 tools="$here/../../../tools"
 export NETLAB_PREFIX="vw$$"
-# In a sanitizer build: what system libraries keep until exit is not ours (lsan.supp); full stacks
+# In a sanitizer build: what system libraries keep until exit is not ours (tests/support/system-libraries.supp); full stacks
 # name the sound plugins' allocations.
-export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export LSAN_OPTIONS="suppressions=$here/../../support/system-libraries.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export ASAN_OPTIONS="fast_unwind_on_malloc=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 
 skip() {

@@ -9,6 +9,10 @@ set -euo pipefail
 peer=$1
 here=$(cd "$(dirname "$0")" && pwd)
 tools="$here/../../../tools"
+# In a sanitizer build: ALSA's own allocations while it loads its plugins are not ours; full
+# stacks name them.
+export LSAN_OPTIONS="suppressions=$here/../../support/system-libraries.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export ASAN_OPTIONS="fast_unwind_on_malloc=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 for tool in sox paplay parec pactl; do
     command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
 done

@@ -96,11 +96,11 @@ ParseResult parsePeerOptions(const QStringList &arguments)
     const QCommandLineOption ping("ping", "Ask whether a copy answers at this address, on its ping port.", "address");
     const QCommandLineOption codec("codec", codecHelp(), "name", "gsm610");
     const QCommandLineOption playout("playout",
-        "How received sound is queued for the speaker: spec (the default: four buffers held back at the start, "
+        "How received sound is queued for the speaker: standard (the default: four buffers held back at the start, "
         "about 1.7 % of buffers thinned at random to keep the delay from growing), adaptive (a queue that "
         "follows the measured jitter, buffers dropped only while it stands above that, a lower device "
-        "latency), or off (as spec, without the thinning).",
-        "mode", "spec");
+        "latency), or off (as standard, without the thinning).",
+        "mode", "standard");
     const QCommandLineOption input("input", "Use this WAV file as the microphone.", "file.wav");
     const QCommandLineOption output("output", "Write what is played to this WAV file.", "file.wav");
     const QCommandLineOption localIp("local-ip",
@@ -182,8 +182,8 @@ ParseResult parsePeerOptions(const QStringList &arguments)
         options.playout = call::Playout::Adaptive;
     else if (playoutMode == QLatin1String("off"))
         options.autoSynchronise = false;
-    else if (playoutMode != QLatin1String("spec"))
-        return refuse(QStringLiteral("--playout must be spec, adaptive or off."));
+    else if (playoutMode != QLatin1String("standard"))
+        return refuse(QStringLiteral("--playout must be standard, adaptive or off."));
     options.callAddress = parser.value(callTo).trimmed();
     if (parser.isSet(callTo) && options.callAddress.isEmpty())
         return refuse(QStringLiteral("--call needs an address."));

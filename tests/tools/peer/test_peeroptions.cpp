@@ -127,7 +127,7 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         { { "--output-device", "" }, "--output-device needs a device name." },
         { { "--input-device", "pulse", "--input", "/dev/null", "--output", "x.wav" },
             "--input-device names a sound device; --input and --output replace the sound devices." },
-        { { "--playout", "fast" }, "--playout must be spec, adaptive or off." },
+        { { "--playout", "fast" }, "--playout must be standard, adaptive or off." },
     };
     for (const Case &c : cases) {
         const auto result = parse(c.arguments);
@@ -180,7 +180,7 @@ TEST(PeerOptions, PlayoutModes)
     };
     const Case cases[] = {
         { {}, call::Playout::Designed, true },
-        { { "--playout", "spec" }, call::Playout::Designed, true },
+        { { "--playout", "standard" }, call::Playout::Designed, true },
         { { "--playout", "off" }, call::Playout::Designed, false },
         { { "--playout", "Adaptive" }, call::Playout::Adaptive, true },
     };

@@ -11,6 +11,9 @@ void AdaptivePlayout::reset()
     m_since = 0;
     m_calmUntil = 0;
     m_started = false;
+    // Counts are per call too: the calm after a dry spell grows with them.
+    m_discards = 0;
+    m_reprimes = 0;
 }
 
 double AdaptivePlayout::jitterMs() const

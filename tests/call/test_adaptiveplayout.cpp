@@ -147,6 +147,14 @@ TEST(AdaptivePlayout, ADryQueueRePrimesOnceInsteadOfStuttering)
     for (; now < 40 + AdaptivePlayout::kCalmAfterDryMs; now += 40)
         ASSERT_FALSE(calm.arrived(now, 200, 40, false).discard) << now;
     EXPECT_TRUE(calm.arrived(now, 200, 40, false).discard);
+    // A new call starts counting dry spells afresh: its first calm is one period again.
+    calm.reset();
+    EXPECT_EQ(calm.reprimes(), 0u);
+    calm.arrived(0, 40, 40, false);
+    calm.arrived(40, 0, 40, true);
+    for (now = 80; now < 40 + AdaptivePlayout::kCalmAfterDryMs; now += 40)
+        calm.arrived(now, 200, 40, false);
+    EXPECT_TRUE(calm.arrived(now, 200, 40, false).discard);
     // The cushion built after a dry spell covers the jitter measured before it.
     AdaptivePlayout playout;
     for (int n = 0; n < 50; ++n)

@@ -149,7 +149,7 @@ TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
         { "I127.0.0.1P%1VqZF@", "Invalid codec in call request: 'q' is not a valid integer value" },
         { "I127.0.0.1P110000V2ZF@", "Invalid port in call request: 110000 is outside 1 to 65535" },
         { "I127.0.0.1P-21072V2ZF@", "Invalid port in call request: -21072 is outside 1 to 65535" },
-        { "I127.0.0.1P0V2ZF@", "Invalid port in call request: 0 is outside 1 to 65535" },
+        { "I127.0.0.1P0V2ZF@", "Invalid port in call request: it names no port from 1 to 65535" },
         { "I127.0.0.1PabcV2ZF@", "Invalid port in call request: it names no port from 1 to 65535" },
         { "I" + longAddress + "P%1V2ZF@", "Remote host name too long: 130 characters, at most 128 are allowed" },
     };
@@ -162,6 +162,37 @@ TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
         EXPECT_FALSE(t.phone().AudioActive());
         EXPECT_TRUE(t.drain().empty());
         EXPECT_EQ(t.phone().Remote_IP(), t.phone().voiceSocket().RemoteHost()) << c.error.toStdString();
+        EXPECT_EQ(t.phone().Remote_Port(), t.peer.port());
+    }
+}
+
+TEST(Telefoon, ACalleeThatKeepsItsPeerAnswersRequestsWhosePortItNeverUses)
+{
+    // Neither callee takes the caller's port, so an odd one must not stop the answer or OnCalled.
+    const struct
+    {
+        bool adopting;
+        bool inACall;
+        QByteArray request;
+    } cases[] = {
+        { false, false, "I10.0.0.9P0V2ZF@" }, { true, true, "I10.0.0.9P70000V2ZF@" },
+        { true, true, "I'll Phone you back@" }, // a text that reads as a request
+    };
+    for (const auto &c : cases) {
+        WithRawPeer t;
+        t.phone().setAdopt_Settings_Off_Caller(c.adopting);
+        t.phone().setMute(true);
+        if (c.inACall)
+            t.phone().CallTo("127.0.0.1");
+        t.drain();
+        t.send(padded(c.request));
+        ASSERT_TRUE(t.side->waitFor("Called")) << c.request.constData();
+        EXPECT_EQ(t.side->events.last(), "Called: " + c.request.chopped(1));
+        EXPECT_TRUE(t.errors.entries().empty()) << t.errors.messages().value(0).toStdString();
+        const auto sent = t.drain();
+        ASSERT_EQ(sent.size(), 1u) << c.request.constData();
+        EXPECT_EQ(sent[0], padded("^Connected@")) << "to its own peer";
+        EXPECT_EQ(t.phone().Remote_IP(), "127.0.0.1");
         EXPECT_EQ(t.phone().Remote_Port(), t.peer.port());
     }
 }

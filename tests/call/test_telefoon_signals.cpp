@@ -4,6 +4,7 @@
 #include "audio/soundout.h"
 #include "call/syncrandom.h"
 #include "framework/timer.h"
+#include "net/fakeresolver.h"
 #include "net/udpsock.h"
 #include "net/udptestpeer.h"
 #include "platform/localaddresses.h"
@@ -140,7 +141,9 @@ TEST(Telefoon, ANonAdoptingCalleeKeepsItsSettingsButRecordsThePendingOnes)
 
 TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
 {
-    const QByteArray longAddress(130, '1');
+    testsupport::ResolverGuard restoreResolver;
+    const auto resolver = testsupport::FakeResolver::install(); // no name resolves, none goes out
+    const QByteArray longAddress = "10.0.0.1 " + QByteArray(121, 'x'); // an address, then text
     const struct
     {
         QByteArray request;
@@ -152,6 +155,10 @@ TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
         { "I127.0.0.1P0V2ZF@", "Invalid port in call request: it names no port from 1 to 65535" },
         { "I127.0.0.1PabcV2ZF@", "Invalid port in call request: it names no port from 1 to 65535" },
         { "I" + longAddress + "P%1V2ZF@", "Remote host name too long: 130 characters, at most 128 are allowed" },
+        // Only a dotted address can be answered without looking a name up for every buffer.
+        { "IP%1V2ZF@", "Invalid address in call request: '' is no IPv4 address" },
+        { "Ikitchen.invalidP%1V2ZF@", "Invalid address in call request: 'kitchen.invalid' is no IPv4 address" },
+        { "I0.0.0.0P%1V2ZF@", "Invalid address in call request: '0.0.0.0' is no IPv4 address" },
     };
     for (const auto &c : cases) {
         WithRawPeer t;

@@ -40,12 +40,11 @@ void TTelefoon::HandleCallRequest(QObject *sender, const QByteArray &s)
             throw framework::Exception(port == 0
                     ? QStringLiteral("Invalid port in call request: it names no port from 1 to 65535")
                     : QStringLiteral("Invalid port in call request: %1 is outside 1 to 65535").arg(port));
-        // Answered as it stands, the address must be one the socket needs no name look-up for:
-        // otherwise the answer and every voice buffer after it would fail one by one.
-        const uint32_t address = platform::winsock::inetAddr(m_pending.remoteIp);
-        if (address == 0 || address == platform::winsock::kNoneAddress)
+        // No address, or 0.0.0.0, can never be answered: the answer and every voice buffer after it
+        // would fail one by one. A host name stays acceptable; the socket looks it up.
+        if (m_pending.remoteIp.trimmed().isEmpty() || platform::winsock::inetAddr(m_pending.remoteIp) == 0)
             throw framework::Exception(
-                QStringLiteral("Invalid address in call request: '%1' is no IPv4 address").arg(m_pending.remoteIp));
+                QStringLiteral("Invalid address in call request: '%1' is no address to answer to").arg(m_pending.remoteIp));
         // The socket first: an address it refuses (too long) leaves the caller's settings unadopted.
         m_udp->setRemoteHost(m_pending.remoteIp);
         m_udp->setRemotePort(m_pending.remotePort);

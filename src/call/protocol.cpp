@@ -88,10 +88,7 @@ QByteArray parseCallRequest(const QByteArray &s, CallerSettings &settings)
             state = 3;
             bool ok = false;
             const int value = port.toInt(&ok);
-            // A port no answer could reach is refused here, before anything is adopted.
-            if (ok && (value < 1 || value > 65535))
-                throw framework::Exception(
-                    QStringLiteral("Invalid port in call request: %1 is outside 1 to 65535").arg(value));
+            // Kept as parsed: only a callee that adopts it needs a port it can answer to.
             if (ok)
                 settings.remotePort = value;
             break;

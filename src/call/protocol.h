@@ -36,7 +36,8 @@ struct CallerSettings
 // Parses a call request over all of s, starting from the given settings (the callee's own) and
 // changing what the request names. Returns the request text before its "@" (all of s when there
 // is none). A codec character that is not a decimal digit raises framework::Exception; the
-// settings parsed before it stay changed.
+// settings parsed before it stay changed. A port is kept as parsed, even outside 1..65535 (0 when
+// its text is no number).
 QByteArray parseCallRequest(const QByteArray &s, CallerSettings &settings);
 
 // What a message datagram says: its marks and its cleaned text ("^" and "|" become blanks, "~"

@@ -6,6 +6,7 @@
 #include "framework/timer.h"
 #include "net/udpsock.h"
 #include "platform/localaddresses.h"
+#include "platform/winsock.h"
 
 namespace call {
 
@@ -31,11 +32,19 @@ void TTelefoon::HandleCallRequest(QObject *sender, const QByteArray &s)
 {
     m_pending = CallerSettings { m_remoteIp, m_remotePort, uint8_t(m_connection), m_userChosenCodec };
     const QByteArray request = parseCallRequest(s, m_pending);
-    // The parser refuses a number outside 1..65535; a port field that is no number at all makes
-    // the request just as malformed: neither adopted nor answered.
-    if (m_pending.remotePort < 1 || m_pending.remotePort > 65535)
-        throw framework::Exception(QStringLiteral("Invalid port in call request: it names no port from 1 to 65535"));
     if (m_adoptSettings && !m_audioActive) {
+        // A port no answer could reach makes the request malformed: neither adopted nor answered.
+        // A callee that keeps its own peer never uses it, so the request is answered as usual.
+        const int port = m_pending.remotePort;
+        if (port < 1 || port > 65535)
+            throw framework::Exception(port == 0
+                    ? QStringLiteral("Invalid port in call request: it names no port from 1 to 65535")
+                    : QStringLiteral("Invalid port in call request: %1 is outside 1 to 65535").arg(port));
+        // No address, or 0.0.0.0, can never be answered: the answer and every voice buffer after it
+        // would fail one by one. A host name stays acceptable; the socket looks it up.
+        if (m_pending.remoteIp.trimmed().isEmpty() || platform::winsock::inetAddr(m_pending.remoteIp) == 0)
+            throw framework::Exception(
+                QStringLiteral("Invalid address in call request: '%1' is no address to answer to").arg(m_pending.remoteIp));
         // The socket first: an address it refuses (too long) leaves the caller's settings unadopted.
         m_udp->setRemoteHost(m_pending.remoteIp);
         m_udp->setRemotePort(m_pending.remotePort);

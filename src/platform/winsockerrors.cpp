@@ -127,7 +127,8 @@ int fromResolverError(int eaiCode)
     case EAI_MEMORY:
         return WSAENOBUFS;
     case EAI_SYSTEM:
-        return fromErrno(errno);
+        // A failed look-up must never read as success, even when the system left errno clear.
+        return errno != 0 ? fromErrno(errno) : WSANO_RECOVERY;
     default:
         return WSANO_RECOVERY;
     }

@@ -4,6 +4,7 @@
 #include "audio/soundout.h"
 #include "call/syncrandom.h"
 #include "framework/timer.h"
+#include "net/fakeresolver.h"
 #include "net/udpsock.h"
 #include "net/udptestpeer.h"
 #include "platform/localaddresses.h"
@@ -140,7 +141,9 @@ TEST(Telefoon, ANonAdoptingCalleeKeepsItsSettingsButRecordsThePendingOnes)
 
 TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
 {
-    const QByteArray longAddress(130, '1');
+    testsupport::ResolverGuard restoreResolver;
+    const auto resolver = testsupport::FakeResolver::install(); // no name resolves, none goes out
+    const QByteArray longAddress = "10.0.0.1 " + QByteArray(121, 'x'); // an address, then text
     const struct
     {
         QByteArray request;
@@ -149,9 +152,12 @@ TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
         { "I127.0.0.1P%1VqZF@", "Invalid codec in call request: 'q' is not a valid integer value" },
         { "I127.0.0.1P110000V2ZF@", "Invalid port in call request: 110000 is outside 1 to 65535" },
         { "I127.0.0.1P-21072V2ZF@", "Invalid port in call request: -21072 is outside 1 to 65535" },
-        { "I127.0.0.1P0V2ZF@", "Invalid port in call request: 0 is outside 1 to 65535" },
+        { "I127.0.0.1P0V2ZF@", "Invalid port in call request: it names no port from 1 to 65535" },
         { "I127.0.0.1PabcV2ZF@", "Invalid port in call request: it names no port from 1 to 65535" },
         { "I" + longAddress + "P%1V2ZF@", "Remote host name too long: 130 characters, at most 128 are allowed" },
+        // No answer could ever reach these.
+        { "IP%1V2ZF@", "Invalid address in call request: '' is no address to answer to" },
+        { "I0.0.0.0P%1V2ZF@", "Invalid address in call request: '0.0.0.0' is no address to answer to" },
     };
     for (const auto &c : cases) {
         WithRawPeer t;
@@ -162,6 +168,37 @@ TEST(Telefoon, AMalformedRequestIsReportedNotAdoptedAndNotAnswered)
         EXPECT_FALSE(t.phone().AudioActive());
         EXPECT_TRUE(t.drain().empty());
         EXPECT_EQ(t.phone().Remote_IP(), t.phone().voiceSocket().RemoteHost()) << c.error.toStdString();
+        EXPECT_EQ(t.phone().Remote_Port(), t.peer.port());
+    }
+}
+
+TEST(Telefoon, ACalleeThatKeepsItsPeerAnswersRequestsWhosePortItNeverUses)
+{
+    // Neither callee takes the caller's port, so an odd one must not stop the answer or OnCalled.
+    const struct
+    {
+        bool adopting;
+        bool inACall;
+        QByteArray request;
+    } cases[] = {
+        { false, false, "I10.0.0.9P0V2ZF@" }, { true, true, "I10.0.0.9P70000V2ZF@" },
+        { true, true, "I'll Phone you back@" }, // a text that reads as a request
+    };
+    for (const auto &c : cases) {
+        WithRawPeer t;
+        t.phone().setAdopt_Settings_Off_Caller(c.adopting);
+        t.phone().setMute(true);
+        if (c.inACall)
+            t.phone().CallTo("127.0.0.1");
+        t.drain();
+        t.send(padded(c.request));
+        ASSERT_TRUE(t.side->waitFor("Called")) << c.request.constData();
+        EXPECT_EQ(t.side->events.last(), "Called: " + c.request.chopped(1));
+        EXPECT_TRUE(t.errors.entries().empty()) << t.errors.messages().value(0).toStdString();
+        const auto sent = t.drain();
+        ASSERT_EQ(sent.size(), 1u) << c.request.constData();
+        EXPECT_EQ(sent[0], padded("^Connected@")) << "to its own peer";
+        EXPECT_EQ(t.phone().Remote_IP(), "127.0.0.1");
         EXPECT_EQ(t.phone().Remote_Port(), t.peer.port());
     }
 }

@@ -9,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <netdb.h>
 #include <unistd.h>
 #include <vector>
 
@@ -105,6 +106,24 @@ TEST(WinsockErrors, ErrnoValuesMapToWinsockNumbers)
     for (int e = 1; e < 140; ++e) {
         const int mapped = ws::fromErrno(e);
         EXPECT_TRUE((mapped >= 10004 && mapped <= 10093) || mapped == 20000 + e) << e;
+    }
+}
+
+TEST(WinsockErrors, EveryFailedLookUpGivesAHostLookUpNumber)
+{
+    struct Case
+    {
+        int eaiCode;
+        int errnoValue; // what the system left in errno
+        int expected;
+    };
+    const Case cases[] = {
+        { 0, 0, 0 }, { EAI_NONAME, 0, 11001 }, { EAI_AGAIN, 0, 11002 }, { EAI_FAIL, 0, 11003 },
+        { EAI_SYSTEM, ECONNREFUSED, 10061 }, { EAI_SYSTEM, 0, 11003 }, // a failure with errno clear is still a failure
+    };
+    for (const Case &c : cases) {
+        errno = c.errnoValue;
+        EXPECT_EQ(ws::fromResolverError(c.eaiCode), c.expected) << c.eaiCode << " errno " << c.errnoValue;
     }
 }
 

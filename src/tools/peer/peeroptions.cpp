@@ -3,6 +3,7 @@
 
 #include "platform/acm/codec.h"
 #include "platform/wave/backend.h"
+#include "platform/winsock.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -198,6 +199,14 @@ ParseResult parsePeerOptions(const QStringList &arguments)
         return refuse(
             QStringLiteral("--input and --output go together: the sound card is used for both or for neither."));
     options.localIp = parser.value(localIp).trimmed();
+    // The address travels between the request's marker letters and is answered to as it stands:
+    // only the plain dotted form of a usable address survives that.
+    if (parser.isSet(localIp)) {
+        const uint32_t address = platform::winsock::inetAddr(options.localIp);
+        if (address == 0 || address == platform::winsock::kNoneAddress
+            || platform::winsock::dottedText(address) != options.localIp)
+            return refuse(QStringLiteral("--local-ip must be a dotted IPv4 address such as 192.168.0.7."));
+    }
     options.mute = parser.isSet(mute);
     options.autoAnswer = !parser.isSet(noAnswer) && !parser.isSet(reject);
     options.reject = parser.isSet(reject);

@@ -128,6 +128,10 @@ TEST(PeerOptions, BadArgumentsAreExplained)
         { { "--input-device", "pulse", "--input", "/dev/null", "--output", "x.wav" },
             "--input-device names a sound device; --input and --output replace the sound devices." },
         { { "--playout", "fast" }, "--playout must be standard, adaptive or off." },
+        // The address travels between marker letters: a name such as this one breaks the request.
+        { { "--local-ip", "Laptop-Pc" }, "--local-ip must be a dotted IPv4 address such as 192.168.0.7." },
+        { { "--local-ip", "10.0.0.07" }, "--local-ip must be a dotted IPv4 address such as 192.168.0.7." },
+        { { "--local-ip", "0.0.0.0" }, "--local-ip must be a dotted IPv4 address such as 192.168.0.7." },
     };
     for (const Case &c : cases) {
         const auto result = parse(c.arguments);

@@ -76,10 +76,14 @@ wave::MMRESULT acmStreamSize(HACMSTREAM stream, uint32_t inputBytes, uint32_t *o
         return wave::MMSYSERR_INVALFLAG;
     if (!outputBytes)
         return wave::MMSYSERR_INVALPARAM;
-    const Codec &from = flags == ACM_STREAMSIZEF_SOURCE ? *stream->source : *stream->destination;
-    const Codec &to = flags == ACM_STREAMSIZEF_SOURCE ? *stream->destination : *stream->source;
+    const bool forSource = flags == ACM_STREAMSIZEF_SOURCE;
+    const Codec &from = forSource ? *stream->source : *stream->destination;
+    const Codec &to = forSource ? *stream->destination : *stream->source;
     const uint64_t frames = uint64_t(inputBytes / from.blockBytes()) * from.blockFrames();
-    const uint64_t bytes = ceilDiv(frames, to.blockFrames()) * to.blockBytes();
+    // A destination must hold all that its source gives (rounded up to a whole block); a source
+    // must give no more than its destination holds (rounded down), or it would not convert whole.
+    const uint64_t blocks = forSource ? ceilDiv(frames, to.blockFrames()) : frames / to.blockFrames();
+    const uint64_t bytes = blocks * to.blockBytes();
     if (bytes == 0 || bytes > UINT32_MAX)
         return wave::ACMERR_NOTPOSSIBLE;
     *outputBytes = uint32_t(bytes);

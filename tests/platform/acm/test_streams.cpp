@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace wave;
 using namespace acm;
 
@@ -47,6 +49,51 @@ TEST(Streams, SizesFollowWholeBlocks)
     EXPECT_EQ(acmStreamSize(stream, 2048, nullptr, 0), MMSYSERR_INVALPARAM);
     acmStreamClose(stream, 0);
     EXPECT_EQ(acmStreamSize(stream, 2048, &size, 0), MMSYSERR_INVALHANDLE);
+}
+
+// Asked for the source that fills a destination buffer, a stream names one whose conversion fits
+// in it: the whole of that source converts in one call.
+TEST(Streams, TheSourceForADestinationConvertsIntoIt)
+{
+    const TACMWaveFormat pcm8 = makeWaveFormat(WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8);
+    const TACMWaveFormat gsm = GsmDriver::standardFormat();
+    const struct
+    {
+        TACMWaveFormat from, to;
+        uint32_t destination;
+        MMRESULT result;
+        uint32_t source;
+    } cases[] = {
+        { pcm16(), gsm, 130, MMSYSERR_NOERROR, 1280 },
+        { pcm8, gsm, 100, MMSYSERR_NOERROR, 320 },
+        { gsm, pcm8, 640, MMSYSERR_NOERROR, 130 },
+        { gsm, pcm8, 400, MMSYSERR_NOERROR, 65 },
+        { gsm, pcm16(), 1000, MMSYSERR_NOERROR, 65 },
+        { gsm, pcm8, 319, ACMERR_NOTPOSSIBLE, 0 }, // not one decoded block fits
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.from.format.wFormatTag << " -> " << c.to.format.wFormatTag << ", "
+                                        << c.destination << " bytes");
+        HACMSTREAM stream = nullptr;
+        ASSERT_EQ(acmStreamOpen(&stream, nullptr, &c.from, &c.to, nullptr, 0, 0, 0), 0u);
+        uint32_t source = 0;
+        EXPECT_EQ(acmStreamSize(stream, c.destination, &source, ACM_STREAMSIZEF_DESTINATION), c.result);
+        if (c.result == MMSYSERR_NOERROR) {
+            EXPECT_EQ(source, c.source);
+            std::vector<uint8_t> in(source), out(c.destination);
+            ACMSTREAMHEADER header;
+            header.cbStruct = sizeof header;
+            header.pbSrc = in.data();
+            header.cbSrcLength = source;
+            header.pbDst = out.data();
+            header.cbDstLength = c.destination;
+            ASSERT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+            ASSERT_EQ(acmStreamConvert(stream, &header, 0), 0u);
+            EXPECT_EQ(header.cbSrcLengthUsed, source);
+            acmStreamUnprepareHeader(stream, &header, 0);
+        }
+        acmStreamClose(stream, 0);
+    }
 }
 
 TEST(Streams, HeadersMustBePreparedAndConversionCarriesPartialBlocks)

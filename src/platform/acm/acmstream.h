@@ -53,7 +53,8 @@ wave::MMRESULT acmStreamSize(HACMSTREAM stream, uint32_t inputBytes, uint32_t *o
 wave::MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER *header, uint32_t flags);
 wave::MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER *header, uint32_t flags);
 // Converts whole source blocks into whole destination blocks; samples that do not fill a
-// destination block wait in the stream for the next call (END pads them out with silence).
+// destination block wait in the stream for the next call (END pads them out with silence; START
+// begins afresh, dropping them and the coders' memory of earlier blocks).
 wave::MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER *header, uint32_t flags);
 wave::MMRESULT acmStreamClose(HACMSTREAM stream, uint32_t flags);
 

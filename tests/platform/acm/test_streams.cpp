@@ -129,6 +129,54 @@ TEST(Streams, HeadersMustBePreparedAndConversionCarriesPartialBlocks)
     EXPECT_EQ(acmStreamClose(stream, 0), 0u);
 }
 
+// A conversion flagged as the start of a stream owes nothing to what the stream converted before:
+// a coder with memory between blocks (GSM) starts afresh as well.
+TEST(Streams, StartBeginsAfreshInBothDirections)
+{
+    const TACMWaveFormat gsm = GsmDriver::standardFormat();
+    const TACMWaveFormat pcm = pcm16();
+    std::vector<int16_t> earlier(3200), later(3200);
+    for (std::size_t i = 0; i < later.size(); ++i) {
+        earlier[i] = int16_t((i * 7919) % 20000 - 10000);
+        later[i] = int16_t((i % 40) * 500 - 10000);
+    }
+    auto convert = [](HACMSTREAM stream, std::vector<uint8_t> in, uint32_t flags) {
+        std::vector<uint8_t> out(in.size() * 2 + 65);
+        ACMSTREAMHEADER header;
+        header.cbStruct = sizeof header;
+        header.pbSrc = in.data();
+        header.cbSrcLength = uint32_t(in.size());
+        header.pbDst = out.data();
+        header.cbDstLength = uint32_t(out.size());
+        EXPECT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+        EXPECT_EQ(acmStreamConvert(stream, &header, flags), 0u);
+        acmStreamUnprepareHeader(stream, &header, 0);
+        out.resize(header.cbDstLengthUsed);
+        return out;
+    };
+    auto bytes = [](const std::vector<int16_t> &samples) {
+        const auto *first = reinterpret_cast<const uint8_t *>(samples.data());
+        return std::vector<uint8_t>(first, first + samples.size() * 2);
+    };
+    HACMSTREAM encoder = nullptr, fresh = nullptr;
+    ASSERT_EQ(acmStreamOpen(&encoder, nullptr, &pcm, &gsm, nullptr, 0, 0, 0), 0u);
+    ASSERT_EQ(acmStreamOpen(&fresh, nullptr, &pcm, &gsm, nullptr, 0, 0, 0), 0u);
+    const auto earlierGsm = convert(encoder, bytes(earlier), ACM_STREAMCONVERTF_START);
+    const auto laterGsm = convert(encoder, bytes(later), ACM_STREAMCONVERTF_START);
+    EXPECT_EQ(laterGsm, convert(fresh, bytes(later), ACM_STREAMCONVERTF_START)) << "encoding";
+    acmStreamClose(encoder, 0);
+    acmStreamClose(fresh, 0);
+
+    HACMSTREAM decoder = nullptr;
+    ASSERT_EQ(acmStreamOpen(&decoder, nullptr, &gsm, &pcm, nullptr, 0, 0, 0), 0u);
+    ASSERT_EQ(acmStreamOpen(&fresh, nullptr, &gsm, &pcm, nullptr, 0, 0, 0), 0u);
+    convert(decoder, earlierGsm, ACM_STREAMCONVERTF_START);
+    EXPECT_EQ(convert(decoder, laterGsm, ACM_STREAMCONVERTF_START), convert(fresh, laterGsm, ACM_STREAMCONVERTF_START))
+        << "decoding";
+    acmStreamClose(decoder, 0);
+    acmStreamClose(fresh, 0);
+}
+
 TEST(FormatChoose, ChecksTheRecordAndNeedsAnInstalledDialog)
 {
     TACMWaveFormat buffer = makeWaveFormat(WAVE_FORMAT_PCM, 1, 11025, 11025, 1, 8);

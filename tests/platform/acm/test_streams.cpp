@@ -72,8 +72,9 @@ TEST(Streams, TheSourceForADestinationConvertsIntoIt)
         { gsm, pcm8, 319, ACMERR_NOTPOSSIBLE, 0 }, // not one decoded block fits
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.from.format.wFormatTag << " -> " << c.to.format.wFormatTag << ", "
-                                        << c.destination << " bytes");
+        // The records are packed: their fields are read by value, never bound to a reference.
+        SCOPED_TRACE(testing::Message() << int(c.from.format.wFormatTag) << " -> " << int(c.to.format.wFormatTag)
+                                        << ", " << c.destination << " bytes");
         HACMSTREAM stream = nullptr;
         ASSERT_EQ(acmStreamOpen(&stream, nullptr, &c.from, &c.to, nullptr, 0, 0, 0), 0u);
         uint32_t source = 0;

@@ -64,10 +64,8 @@ TEST(Streams, TheSourceForADestinationConvertsIntoIt)
         MMRESULT result;
         uint32_t source;
     } cases[] = {
-        { pcm16(), gsm, 130, MMSYSERR_NOERROR, 1280 },
-        { pcm8, gsm, 100, MMSYSERR_NOERROR, 320 },
-        { gsm, pcm8, 640, MMSYSERR_NOERROR, 130 },
-        { gsm, pcm8, 400, MMSYSERR_NOERROR, 65 },
+        { pcm16(), gsm, 130, MMSYSERR_NOERROR, 1280 }, { pcm8, gsm, 100, MMSYSERR_NOERROR, 320 },
+        { gsm, pcm8, 640, MMSYSERR_NOERROR, 130 }, { gsm, pcm8, 400, MMSYSERR_NOERROR, 65 },
         { gsm, pcm16(), 1000, MMSYSERR_NOERROR, 65 },
         { gsm, pcm8, 319, ACMERR_NOTPOSSIBLE, 0 }, // not one decoded block fits
     };

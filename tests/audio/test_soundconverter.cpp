@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 using namespace audiotest;
@@ -237,6 +238,25 @@ TEST_F(ConverterTest, TheDialogStartsOnTheGivenFormatAndCancelKeepsTheRecord)
     whenDialogShows([](acm::FormatChooserDialog &dialog) { dialog.buttons()->button(QDialogButtonBox::Ok)->click(); });
     EXPECT_TRUE(converter.ChooseFormat(record, true));
     EXPECT_EQ(recordBytes(record), recordBytes(stereo));
+}
+
+// Each label names its list with a mnemonic: the key leads to the list (and the label shows no
+// literal ampersand).
+TEST_F(ConverterTest, TheDialogsLabelKeysLeadToTheirLists)
+{
+    acm::FormatChooserDialog dialog(acm::FormatChoiceRequest {});
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    const struct
+    {
+        Qt::Key key;
+        QListWidget *list;
+    } cases[] = { { Qt::Key_A, dialog.formatList() }, { Qt::Key_F, dialog.tagList() } };
+    for (const auto &c : cases) {
+        QTest::keyClick(&dialog, c.key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::focusWidget(), c.list) << QKeySequence(c.key).toString().toStdString();
+    }
 }
 
 } // namespace

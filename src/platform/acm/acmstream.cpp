@@ -12,6 +12,8 @@ namespace acm {
 
 struct AcmStream
 {
+    wave::TACMWaveFormat sourceFormat;
+    wave::TACMWaveFormat destinationFormat;
     std::unique_ptr<Codec> source;
     std::unique_ptr<Codec> destination;
     std::vector<int16_t> carry; // decoded samples that do not yet fill a destination block
@@ -56,6 +58,8 @@ wave::MMRESULT acmStreamOpen(HACMSTREAM *stream, void *driver, const wave::TACMW
     if ((flags & ACM_STREAMOPENF_ASYNC) || callback)
         return wave::MMSYSERR_INVALFLAG;
     auto created = std::make_unique<AcmStream>();
+    created->sourceFormat = *source;
+    created->destinationFormat = *destination;
     if (openCodec(*source, created->source) != wave::MMSYSERR_NOERROR
         || openCodec(*destination, created->destination) != wave::MMSYSERR_NOERROR
         || created->source->pcmRate() != created->destination->pcmRate())
@@ -76,10 +80,14 @@ wave::MMRESULT acmStreamSize(HACMSTREAM stream, uint32_t inputBytes, uint32_t *o
         return wave::MMSYSERR_INVALFLAG;
     if (!outputBytes)
         return wave::MMSYSERR_INVALPARAM;
-    const Codec &from = flags == ACM_STREAMSIZEF_SOURCE ? *stream->source : *stream->destination;
-    const Codec &to = flags == ACM_STREAMSIZEF_SOURCE ? *stream->destination : *stream->source;
+    const bool forSource = flags == ACM_STREAMSIZEF_SOURCE;
+    const Codec &from = forSource ? *stream->source : *stream->destination;
+    const Codec &to = forSource ? *stream->destination : *stream->source;
     const uint64_t frames = uint64_t(inputBytes / from.blockBytes()) * from.blockFrames();
-    const uint64_t bytes = ceilDiv(frames, to.blockFrames()) * to.blockBytes();
+    // A destination must hold all that its source gives (rounded up to a whole block); a source
+    // must give no more than its destination holds (rounded down), or it would not convert whole.
+    const uint64_t blocks = forSource ? ceilDiv(frames, to.blockFrames()) : frames / to.blockFrames();
+    const uint64_t bytes = blocks * to.blockBytes();
     if (bytes == 0 || bytes > UINT32_MAX)
         return wave::ACMERR_NOTPOSSIBLE;
     *outputBytes = uint32_t(bytes);
@@ -122,11 +130,18 @@ wave::MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER *header, uint
         return wave::MMSYSERR_INVALPARAM;
     if (!(header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED))
         return wave::ACMERR_UNPREPARED;
+    auto &carry = stream->carry;
+    if (flags & ACM_STREAMCONVERTF_START) {
+        // A new stream of sound: nothing of the last one may colour it, neither waiting samples
+        // nor a coder's memory. Fresh codecs of formats that opened once open again.
+        carry.clear();
+        if (const wave::MMRESULT reopened = openCodec(stream->sourceFormat, stream->source))
+            return reopened;
+        if (const wave::MMRESULT reopened = openCodec(stream->destinationFormat, stream->destination))
+            return reopened;
+    }
     Codec &src = *stream->source;
     Codec &dst = *stream->destination;
-    auto &carry = stream->carry;
-    if (flags & ACM_STREAMCONVERTF_START)
-        carry.clear();
 
     // Take no more source than the destination can hold, so that the carry stays below a block.
     const uint64_t dstBlocksRoom = header->cbDstLength / dst.blockBytes();

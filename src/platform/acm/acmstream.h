@@ -46,12 +46,15 @@ struct ACMSTREAMHEADER
 // no driver codes: ACMERR_NOTPOSSIBLE as well (the stream layer's word for it).
 wave::MMRESULT acmStreamOpen(HACMSTREAM *stream, void *driver, const wave::TACMWaveFormat *source,
     const wave::TACMWaveFormat *destination, void *filter, uintptr_t callback, uintptr_t instance, uint32_t flags);
-// SOURCE: bytes the destination needs for inputBytes of source; DESTINATION: the reverse.
+// SOURCE: bytes the destination needs for inputBytes of source (whole blocks, rounded up);
+// DESTINATION: the most source bytes whose conversion fits in inputBytes of destination.
+// ACMERR_NOTPOSSIBLE when the answer would be no whole block.
 wave::MMRESULT acmStreamSize(HACMSTREAM stream, uint32_t inputBytes, uint32_t *outputBytes, uint32_t flags);
 wave::MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER *header, uint32_t flags);
 wave::MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER *header, uint32_t flags);
 // Converts whole source blocks into whole destination blocks; samples that do not fill a
-// destination block wait in the stream for the next call (END pads them out with silence).
+// destination block wait in the stream for the next call (END pads them out with silence; START
+// begins afresh, dropping them and the coders' memory of earlier blocks).
 wave::MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER *header, uint32_t flags);
 wave::MMRESULT acmStreamClose(HACMSTREAM stream, uint32_t flags);
 

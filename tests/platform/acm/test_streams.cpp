@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace wave;
 using namespace acm;
 
@@ -49,6 +51,50 @@ TEST(Streams, SizesFollowWholeBlocks)
     EXPECT_EQ(acmStreamSize(stream, 2048, &size, 0), MMSYSERR_INVALHANDLE);
 }
 
+// Asked for the source that fills a destination buffer, a stream names one whose conversion fits
+// in it: the whole of that source converts in one call.
+TEST(Streams, TheSourceForADestinationConvertsIntoIt)
+{
+    const TACMWaveFormat pcm8 = makeWaveFormat(WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8);
+    const TACMWaveFormat gsm = GsmDriver::standardFormat();
+    const struct
+    {
+        TACMWaveFormat from, to;
+        uint32_t destination;
+        MMRESULT result;
+        uint32_t source;
+    } cases[] = {
+        { pcm16(), gsm, 130, MMSYSERR_NOERROR, 1280 }, { pcm8, gsm, 100, MMSYSERR_NOERROR, 320 },
+        { gsm, pcm8, 640, MMSYSERR_NOERROR, 130 }, { gsm, pcm8, 400, MMSYSERR_NOERROR, 65 },
+        { gsm, pcm16(), 1000, MMSYSERR_NOERROR, 65 },
+        { gsm, pcm8, 319, ACMERR_NOTPOSSIBLE, 0 }, // not one decoded block fits
+    };
+    for (const auto &c : cases) {
+        // The records are packed: their fields are read by value, never bound to a reference.
+        SCOPED_TRACE(testing::Message() << int(c.from.format.wFormatTag) << " -> " << int(c.to.format.wFormatTag)
+                                        << ", " << c.destination << " bytes");
+        HACMSTREAM stream = nullptr;
+        ASSERT_EQ(acmStreamOpen(&stream, nullptr, &c.from, &c.to, nullptr, 0, 0, 0), 0u);
+        uint32_t source = 0;
+        EXPECT_EQ(acmStreamSize(stream, c.destination, &source, ACM_STREAMSIZEF_DESTINATION), c.result);
+        if (c.result == MMSYSERR_NOERROR) {
+            EXPECT_EQ(source, c.source);
+            std::vector<uint8_t> in(source), out(c.destination);
+            ACMSTREAMHEADER header;
+            header.cbStruct = sizeof header;
+            header.pbSrc = in.data();
+            header.cbSrcLength = source;
+            header.pbDst = out.data();
+            header.cbDstLength = c.destination;
+            ASSERT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+            ASSERT_EQ(acmStreamConvert(stream, &header, 0), 0u);
+            EXPECT_EQ(header.cbSrcLengthUsed, source);
+            acmStreamUnprepareHeader(stream, &header, 0);
+        }
+        acmStreamClose(stream, 0);
+    }
+}
+
 TEST(Streams, HeadersMustBePreparedAndConversionCarriesPartialBlocks)
 {
     const TACMWaveFormat pcm = pcm16();
@@ -80,6 +126,54 @@ TEST(Streams, HeadersMustBePreparedAndConversionCarriesPartialBlocks)
     EXPECT_EQ(header.cbDstLengthUsed, 65u); // padded out with silence
     EXPECT_EQ(acmStreamUnprepareHeader(stream, &header, 0), 0u);
     EXPECT_EQ(acmStreamClose(stream, 0), 0u);
+}
+
+// A conversion flagged as the start of a stream owes nothing to what the stream converted before:
+// a coder with memory between blocks (GSM) starts afresh as well.
+TEST(Streams, StartBeginsAfreshInBothDirections)
+{
+    const TACMWaveFormat gsm = GsmDriver::standardFormat();
+    const TACMWaveFormat pcm = pcm16();
+    std::vector<int16_t> earlier(3200), later(3200);
+    for (std::size_t i = 0; i < later.size(); ++i) {
+        earlier[i] = int16_t((i * 7919) % 20000 - 10000);
+        later[i] = int16_t((i % 40) * 500 - 10000);
+    }
+    auto convert = [](HACMSTREAM stream, std::vector<uint8_t> in, uint32_t flags) {
+        std::vector<uint8_t> out(in.size() * 2 + 65);
+        ACMSTREAMHEADER header;
+        header.cbStruct = sizeof header;
+        header.pbSrc = in.data();
+        header.cbSrcLength = uint32_t(in.size());
+        header.pbDst = out.data();
+        header.cbDstLength = uint32_t(out.size());
+        EXPECT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+        EXPECT_EQ(acmStreamConvert(stream, &header, flags), 0u);
+        acmStreamUnprepareHeader(stream, &header, 0);
+        out.resize(header.cbDstLengthUsed);
+        return out;
+    };
+    auto bytes = [](const std::vector<int16_t> &samples) {
+        const auto *first = reinterpret_cast<const uint8_t *>(samples.data());
+        return std::vector<uint8_t>(first, first + samples.size() * 2);
+    };
+    HACMSTREAM encoder = nullptr, fresh = nullptr;
+    ASSERT_EQ(acmStreamOpen(&encoder, nullptr, &pcm, &gsm, nullptr, 0, 0, 0), 0u);
+    ASSERT_EQ(acmStreamOpen(&fresh, nullptr, &pcm, &gsm, nullptr, 0, 0, 0), 0u);
+    const auto earlierGsm = convert(encoder, bytes(earlier), ACM_STREAMCONVERTF_START);
+    const auto laterGsm = convert(encoder, bytes(later), ACM_STREAMCONVERTF_START);
+    EXPECT_EQ(laterGsm, convert(fresh, bytes(later), ACM_STREAMCONVERTF_START)) << "encoding";
+    acmStreamClose(encoder, 0);
+    acmStreamClose(fresh, 0);
+
+    HACMSTREAM decoder = nullptr;
+    ASSERT_EQ(acmStreamOpen(&decoder, nullptr, &gsm, &pcm, nullptr, 0, 0, 0), 0u);
+    ASSERT_EQ(acmStreamOpen(&fresh, nullptr, &gsm, &pcm, nullptr, 0, 0, 0), 0u);
+    convert(decoder, earlierGsm, ACM_STREAMCONVERTF_START);
+    EXPECT_EQ(convert(decoder, laterGsm, ACM_STREAMCONVERTF_START), convert(fresh, laterGsm, ACM_STREAMCONVERTF_START))
+        << "decoding";
+    acmStreamClose(decoder, 0);
+    acmStreamClose(fresh, 0);
 }
 
 TEST(FormatChoose, ChecksTheRecordAndNeedsAnInstalledDialog)

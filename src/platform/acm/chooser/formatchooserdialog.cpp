@@ -17,10 +17,16 @@ FormatChooserDialog::FormatChooserDialog(const FormatChoiceRequest &request, QWi
     setWindowTitle(request.title);
     m_tags->setObjectName(QStringLiteral("formatTagList"));
     m_formats->setObjectName(QStringLiteral("formatList"));
+    // Each label is its list's buddy: its key leads to the list, and the '&' marks that key
+    // instead of showing itself.
+    auto *tagLabel = new QLabel(QStringLiteral("&Format:"), this);
+    tagLabel->setBuddy(m_tags);
+    auto *formatLabel = new QLabel(QStringLiteral("&Attributes:"), this);
+    formatLabel->setBuddy(m_formats);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("&Format:"), this));
+    layout->addWidget(tagLabel);
     layout->addWidget(m_tags);
-    layout->addWidget(new QLabel(QStringLiteral("&Attributes:"), this));
+    layout->addWidget(formatLabel);
     layout->addWidget(m_formats);
     layout->addWidget(m_buttons);
 

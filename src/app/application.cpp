@@ -17,8 +17,9 @@ const QString kTitle = QStringLiteral("Tobrel");
 
 void setUpApplication()
 {
+    // No display name: Qt would append it to every window's caption (" Change communication
+    // Port — Tobrel"). The message boxes carry the program's title themselves.
     QApplication::setApplicationName(QStringLiteral("tobrel"));
-    QApplication::setApplicationDisplayName(kTitle);
     QApplication::setWindowIcon(programIcon());
 
     framework::Application::setExceptionHandler([](QObject *, const QString &message) {

@@ -171,7 +171,10 @@ void TForm1::showHalfDuplexControls(bool halfDuplex)
 void TForm1::rbHalfDuplexClick()
 {
     showHalfDuplexControls(true);
-    // Half duplex starts listening.
+    // Half duplex starts listening, and the switch shows it: one left down from speaking earlier
+    // would read "speak" while the copy listens, and its next press would change nothing.
+    ui->btnSpeak->setChecked(false);
+    ui->Led3->setValue(false);
     if (m_telefoon) {
         m_telefoon->setVolume(0);
         m_telefoon->setMute(true);

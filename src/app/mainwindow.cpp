@@ -270,7 +270,7 @@ void TForm1::FormCreate()
     const bool halfDuplex = m_settings.Mode == 2;
     showHalfDuplexControls(halfDuplex);
     ui->Led4->setValue(halfDuplex);
-    m_telefoon->setMute(halfDuplex);
+    applyOutgoingMute(halfDuplex);
 
     ui->ComboBox1->setFocus();
 }

@@ -144,6 +144,35 @@ TEST_F(Choices, DuplexModesSwitchTheOutgoingSoundOnly)
     EXPECT_EQ(storedSettings(), QByteArray());
 }
 
+// Outgoing sound flows only while neither the mute button nor the listening side of half duplex
+// holds it back: no duplex choice lets the microphone out while the mute button is down.
+TEST_F(Choices, MuteButtonAndListeningBothHoldOutgoingSoundBack)
+{
+    app::TForm1 &form = start(environment());
+    const Ui::TForm1 &ui = form.controls();
+    const struct
+    {
+        const char *step;
+        QAbstractButton *button;
+        bool muted;
+    } steps[] = {
+        { "mute button down", ui.btnMute, true },
+        { "half duplex", ui.rbHalfDuplex, true },
+        { "speak", ui.btnSpeak, true },
+        { "full duplex", ui.rbFullDuplex, true },
+        { "mute button up", ui.btnMute, false },
+        { "half duplex again", ui.rbHalfDuplex, true },
+        { "mute button down while listening", ui.btnMute, true },
+        { "mute button up while listening", ui.btnMute, true },
+        { "speak again", ui.btnSpeak, false },
+    };
+    for (const auto &s : steps) {
+        QTest::mouseClick(s.button, Qt::LeftButton);
+        EXPECT_EQ(form.Telefoon1()->Mute(), s.muted) << s.step;
+        EXPECT_EQ(ui.Led2->Value(), ui.btnMute->isChecked()) << s.step;
+    }
+}
+
 TEST_F(Choices, VolumeIsKeptWhenTheUserLetsGoOfTheSlider)
 {
     app::TForm1 &form = start(environment());

@@ -1,16 +1,14 @@
 // tobrel, the window program: the main window over the call engine and LAN presence.
 
-#include "app/about.h"
+#include "app/application.h"
 #include "app/forms.h"
 #include "app/mainwindow.h"
 #include "app/sessionend.h"
 
-#include "framework/application.h"
 #include "images/gifimage.h"
 #include "presence/networklist.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPointer>
 #include <QSessionManager>
 
@@ -59,19 +57,6 @@ bool answeredWithoutWindow(int argc, char **argv, int &exitCode)
     return false;
 }
 
-void installUserNotices()
-{
-    framework::Application::setExceptionHandler([](QObject *, const QString &message) {
-        QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Tobrel"), message);
-    });
-    framework::Application::setShowMessageHandler([](const QString &text) {
-        QMessageBox box(
-            QMessageBox::NoIcon, QStringLiteral("Tobrel"), text, QMessageBox::Ok, QApplication::activeWindow());
-        box.exec();
-    });
-    framework::Application::setBeepHandler([] { QApplication::beep(); });
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -88,11 +73,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "tobrel: unknown argument '%s'\nTry 'tobrel --help'.\n", argv[1]);
         return 2;
     }
-    QApplication::setApplicationName(QStringLiteral("tobrel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tobrel"));
+    app::setUpApplication();
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
-    installUserNotices();
-    QApplication::setWindowIcon(app::programIcon());
     images::registerGifImage();
 
     QPointer<app::TForm1> form = new app::TForm1;

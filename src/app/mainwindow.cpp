@@ -254,8 +254,10 @@ void TForm1::FormCreate()
     // 9. The first refresh of the network list.
     click(ui->RefreshNetworkList1);
 
-    // 10.
-    ui->StopConnection->setEnabled(false);
+    // 10. Idle: nothing to stop. A call answered during the wait keeps its Stop command, else
+    // neither the on/off button nor a "Stop" message could end it.
+    if (ui->StartConnection->isEnabled())
+        ui->StopConnection->setEnabled(false);
 
     // 11. The user guide, if there is one.
     const QString guide = m_environment.userGuide ? *m_environment.userGuide : findUserGuide();
@@ -270,7 +272,7 @@ void TForm1::FormCreate()
     const bool halfDuplex = m_settings.Mode == 2;
     showHalfDuplexControls(halfDuplex);
     ui->Led4->setValue(halfDuplex);
-    m_telefoon->setMute(halfDuplex);
+    applyOutgoingMute(halfDuplex);
 
     ui->ComboBox1->setFocus();
 }

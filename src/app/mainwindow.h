@@ -146,6 +146,8 @@ private:
     void RebuildNetworkList();
     // A codec item's handler: its check, Codec, the call component's codec, lblCodec, saved.
     void selectCodec(int codecNumber);
+    // Telefoon1.Mute: on while the mute button is down or half duplex is listening.
+    void applyOutgoingMute(bool halfDuplex);
     // Enables or disables the speak/listen controls and sets the two small LEDs' dark colour.
     void showHalfDuplexControls(bool halfDuplex);
     void setStatusText(const QString &text);

@@ -134,8 +134,7 @@ void TForm1::btnMuteClick()
     const bool muted = ui->btnMute->isChecked();
     ui->MuteoutgoingSound1->setChecked(muted);
     ui->Led2->setValue(muted);
-    if (m_telefoon)
-        m_telefoon->setMute(muted);
+    applyOutgoingMute(ui->rbHalfDuplex->isChecked());
 }
 
 void TForm1::MuteoutgoingSound1Click()
@@ -159,6 +158,16 @@ void TForm1::applyPlayout()
     m_telefoon->setPlayout(adaptive ? call::Playout::Adaptive : call::Playout::Designed);
 }
 
+// The mute button and the listening side of half duplex each hold the outgoing sound back; neither
+// a duplex choice nor the speak/listen switch lets the microphone out while the mute button (and
+// its blinking LED) say it is muted.
+void TForm1::applyOutgoingMute(bool halfDuplex)
+{
+    const bool listening = halfDuplex && !ui->btnSpeak->isChecked();
+    if (m_telefoon)
+        m_telefoon->setMute(ui->btnMute->isChecked() || listening);
+}
+
 void TForm1::showHalfDuplexControls(bool halfDuplex)
 {
     ui->lblListen->setEnabled(halfDuplex);
@@ -171,11 +180,13 @@ void TForm1::showHalfDuplexControls(bool halfDuplex)
 void TForm1::rbHalfDuplexClick()
 {
     showHalfDuplexControls(true);
-    // Half duplex starts listening.
-    if (m_telefoon) {
+    // Half duplex starts listening, and the switch shows it: one left down from speaking earlier
+    // would read "speak" while the copy listens, and its next press would change nothing.
+    ui->btnSpeak->setChecked(false);
+    ui->Led3->setValue(false);
+    if (m_telefoon)
         m_telefoon->setVolume(0);
-        m_telefoon->setMute(true);
-    }
+    applyOutgoingMute(true);
     ui->Led4->setValue(true);
     m_settings.Mode = 2;
     SaveSettings();
@@ -186,8 +197,7 @@ void TForm1::rbFullDuplexClick()
     showHalfDuplexControls(false);
     ui->Led3->setValue(false);
     ui->Led4->setValue(false);
-    if (m_telefoon)
-        m_telefoon->setMute(false);
+    applyOutgoingMute(false);
     m_settings.Mode = 1;
     SaveSettings();
 }
@@ -196,8 +206,7 @@ void TForm1::rbFullDuplexClick()
 void TForm1::btnSpeakClick()
 {
     const bool speak = ui->btnSpeak->isChecked();
-    if (m_telefoon)
-        m_telefoon->setMute(!speak);
+    applyOutgoingMute(ui->rbHalfDuplex->isChecked());
     ui->Led3->setValue(speak);
     ui->Led4->setValue(!speak);
 }

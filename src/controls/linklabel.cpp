@@ -36,6 +36,8 @@ TLinkLabel::TLinkLabel(QWidget *owner)
     font.setUnderline(true);
     m_label->setFont(font);
     m_label->installEventFilter(this);
+    // An address is shown as written: "<", ">" and "&" in it are characters, not markup.
+    m_label->setTextFormat(Qt::PlainText);
     m_label->setText(QLatin1String(placeholderAddress()));
     m_label->show();
     fitToText();

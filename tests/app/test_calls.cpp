@@ -10,6 +10,7 @@
 
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 using namespace testsupport;
 
@@ -60,6 +61,20 @@ TEST_F(Calls, OnOffButtonPlacesAndEndsACall)
     EXPECT_FALSE(phone.AudioActive());
     EXPECT_GT(messages.beeps, beeps);
     EXPECT_EQ(errors.messages(), QStringList());
+}
+
+// A call that comes in while the window is still starting up (it serves messages for a second)
+// can be ended like any other.
+TEST_F(Calls, ACallAnsweredDuringStartUpCanBeEnded)
+{
+    QTimer::singleShot(200, [&] { peer().CallTo(QStringLiteral("127.0.0.1")); });
+    app::TForm1 &form = start(environment());
+    ASSERT_TRUE(waitUntil([&] { return form.Telefoon1()->AudioActive(); }));
+    EXPECT_TRUE(inCall(form));
+    QTest::mouseClick(form.controls().btnOnOff, Qt::LeftButton);
+    EXPECT_TRUE(idleAfterCall(form));
+    EXPECT_FALSE(form.Telefoon1()->AudioActive());
+    EXPECT_TRUE(waitUntil([&] { return peerEvents.contains(QStringLiteral("Ended: Connection ended.")); }));
 }
 
 TEST_F(Calls, MenuItemsActOnlyWhileEnabled)

@@ -129,10 +129,48 @@ TEST_F(Choices, DuplexModesSwitchTheOutgoingSoundOnly)
     EXPECT_FALSE(phone.Mute());
     EXPECT_EQ(savedMode(), 1);
 
+    // Back to half duplex: listening, with the switch up to say so; one press speaks.
+    QTest::mouseClick(ui.rbHalfDuplex, Qt::LeftButton);
+    EXPECT_FALSE(ui.btnSpeak->isChecked());
+    EXPECT_TRUE(phone.Mute());
+    QTest::mouseClick(ui.btnSpeak, Qt::LeftButton);
+    EXPECT_FALSE(phone.Mute());
+    EXPECT_TRUE(ui.Led3->Value());
+    QTest::mouseClick(ui.rbFullDuplex, Qt::LeftButton);
+
     // Clicking the mode already chosen changes and saves nothing.
     QFile::remove(settingsPath());
     QTest::mouseClick(ui.rbFullDuplex, Qt::LeftButton);
     EXPECT_EQ(storedSettings(), QByteArray());
+}
+
+// Outgoing sound flows only while neither the mute button nor the listening side of half duplex
+// holds it back: no duplex choice lets the microphone out while the mute button is down.
+TEST_F(Choices, MuteButtonAndListeningBothHoldOutgoingSoundBack)
+{
+    app::TForm1 &form = start(environment());
+    const Ui::TForm1 &ui = form.controls();
+    const struct
+    {
+        const char *step;
+        QAbstractButton *button;
+        bool muted;
+    } steps[] = {
+        { "mute button down", ui.btnMute, true },
+        { "half duplex", ui.rbHalfDuplex, true },
+        { "speak", ui.btnSpeak, true },
+        { "full duplex", ui.rbFullDuplex, true },
+        { "mute button up", ui.btnMute, false },
+        { "half duplex again", ui.rbHalfDuplex, true },
+        { "mute button down while listening", ui.btnMute, true },
+        { "mute button up while listening", ui.btnMute, true },
+        { "speak again", ui.btnSpeak, false },
+    };
+    for (const auto &s : steps) {
+        QTest::mouseClick(s.button, Qt::LeftButton);
+        EXPECT_EQ(form.Telefoon1()->Mute(), s.muted) << s.step;
+        EXPECT_EQ(ui.Led2->Value(), ui.btnMute->isChecked()) << s.step;
+    }
 }
 
 TEST_F(Choices, VolumeIsKeptWhenTheUserLetsGoOfTheSlider)

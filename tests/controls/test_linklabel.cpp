@@ -51,6 +51,16 @@ TEST(LinkLabel, WidthFollowsTheText)
     EXPECT_EQ(link.label()->width(), link.width());
 }
 
+// An address is shown as the characters it is made of: markup in it is not rendered.
+TEST(LinkLabel, TheTextIsShownAsWritten)
+{
+    TLinkLabel link;
+    for (const QString text : { "<b>feedback</b>@example.org", "http://example.org/?a=<i>1</i>", "Voxhall &amp; co" }) {
+        link.setURLorEMAIL(text);
+        EXPECT_GE(link.width(), link.label()->fontMetrics().horizontalAdvance(text)) << text.toStdString();
+    }
+}
+
 TEST(LinkLabel, ClickHandsTheTargetToTheOpener)
 {
     OpenerLog log;

@@ -149,6 +149,10 @@ void TGIFImage::readGif(const QByteArray &bytes, bool fromClipboard)
             std::vector<std::unique_ptr<TExtension>> extensions = std::move(run);
             run.clear();
             if (in.left() < 9) {
+                // A file cut inside its first descriptor has no picture to show: saying so beats
+                // an empty image. After other frames the cut ends reading, like a missing trailer.
+                if (m_frames.empty())
+                    throw EInvalidGraphicOperation(QStringLiteral("Stream read error"));
                 in.skip(in.left());
                 return;
             }

@@ -96,6 +96,34 @@ TEST(GifMalformed, CutShortDataKeepsWhatWasDecoded)
     EXPECT_EQ(bitmap.pixelIndex(10, 63), 0) << "the part not decoded stays 0";
 }
 
+TEST(GifMalformed, CutShortDescriptors)
+{
+    // A file cut inside its first image descriptor has no picture at all: that is an error, not an
+    // empty image. A cut in a later descriptor keeps the frames before it.
+    const QByteArray screen = GifBuilder().screen(4, 4, 1).bytes();
+    const QByteArray descriptor = GifBuilder().descriptor(0, 0, 4, 4, 0).bytes().mid(6);
+    const QByteArray oneImage = GifBuilder().screen(4, 4, 1).image(4, 4).bytes();
+    const struct
+    {
+        const char *what;
+        QByteArray bytes;
+        QString error;
+        int frames;
+    } cases[] = {
+        { "only the introducer", screen + ",", "Stream read error", 0 },
+        { "five of nine bytes", screen + descriptor.left(6), "Stream read error", 0 },
+        { "after a graphic control", GifBuilder().screen(4, 4, 1).control(0, 5, 0).bytes() + descriptor.left(8),
+            "Stream read error", 0 },
+        { "second descriptor", oneImage + descriptor.left(4), "", 1 },
+        { "no image at all", screen, "", 0 },
+    };
+    for (const auto &c : cases) {
+        TGIFImage image;
+        EXPECT_EQ(graphicError([&] { loadGif(image, c.bytes); }), c.error) << c.what;
+        EXPECT_EQ(image.FrameCount(), c.frames) << c.what;
+    }
+}
+
 TEST(GifMalformed, BadCodesMarkTheFrameCorrupted)
 {
     // clear 4, end 5, first free code 6.

@@ -179,6 +179,10 @@ void TGIFImage::readGif(const QByteArray &bytes, bool fromClipboard)
 
             QByteArray data;
             if (in.atEnd()) {
+                // Not even the code size is left: the data its colours imply, and no codes, keep
+                // the frame an (empty) picture that can be written again.
+                data.append(char(std::max(2, item->BitsPerPixel)));
+                data.append('\0');
                 frame->Corrupted = true;
             } else {
                 const qint64 begin = in.pos();

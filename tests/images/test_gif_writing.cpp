@@ -189,15 +189,21 @@ TEST(GifWriting, TruncatedFramesAreWrittenAsWellFormedData)
                                  .pixels(8, std::vector<uchar>(1600, 7))
                                  .trailer()
                                  .bytes();
-    TGIFImage image;
-    loadGif(image, whole.left(whole.size() - 6));
-    ASSERT_EQ(image.FrameCount(), 1);
-    EXPECT_TRUE(image.Frame(0).Corrupted);
-    // The cut-off data must end where its frame ends, or the frame after it would be lost.
-    image.AddFrame(bitmapOf(8));
-    TGIFImage back;
-    loadGif(back, saveGif(image));
-    ASSERT_EQ(back.FrameCount(), 2);
-    EXPECT_EQ(back.Frame(1).FrameBitmap().pixelIndex(3, 2), 5);
-    EXPECT_EQ(gifpeer::decode(saveGif(back)).error, 112) << "giflib finds only the short image";
+    const qsizetype afterDescriptor = 6 + 7 + 3 * 256 + 10;
+    // Cut inside the data, and right after the descriptor (not even the code size byte).
+    for (const qsizetype cut : { whole.size() - 6, afterDescriptor }) {
+        SCOPED_TRACE(cut);
+        TGIFImage image;
+        loadGif(image, whole.left(cut));
+        ASSERT_EQ(image.FrameCount(), 1);
+        EXPECT_TRUE(image.Frame(0).Corrupted);
+        EXPECT_EQ(image.Frame(0).Width(), 40);
+        // The cut-off data must end where its frame ends, or the frame after it would be lost.
+        image.AddFrame(bitmapOf(8));
+        TGIFImage back;
+        loadGif(back, saveGif(image));
+        ASSERT_EQ(back.FrameCount(), 2);
+        EXPECT_EQ(back.Frame(1).FrameBitmap().pixelIndex(3, 2), 5);
+        EXPECT_EQ(gifpeer::decode(saveGif(back)).error, 112) << "giflib finds only the short image";
+    }
 }

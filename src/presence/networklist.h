@@ -55,10 +55,10 @@ constexpr int kMaxLocalIPs = 11;
 // before the next refresh are dropped, so that a flood from the network cannot use up the memory.
 constexpr int kMaxRawEntries = 1024;
 // How long one raw-list entry (announced text plus computer name) may be; a longer announcement
-// is dropped. An address with its line break and a computer name (a DNS label, at most 63) takes
-// at most 80 characters, while one datagram can carry 64 KiB of line breaks, which the list would
-// keep and every rebuild compare: a flood of those froze the window for hours.
-constexpr int kMaxEntryLength = 256;
+// is dropped. A dotted address (at most 15), its line break and the longest computer name a
+// sender's 255-character name buffer holds fit, while one datagram can carry 64 KiB of line
+// breaks, which the list would keep and every rebuild compare: a flood of those froze the window.
+constexpr int kMaxEntryLength = 15 + 2 + 255;
 
 // Sends one message text to every copy (TMailSlot::Send).
 using SendText = std::function<void(const QString &text)>;

@@ -50,7 +50,8 @@ MessageKind HandleNewMessage(QStringList &rawList, const QString &computer, cons
     const MessageKind kind = messageKind(text);
     if (kind == MessageKind::Resend)
         AnnounceSelf(rawList, localIPs, send);
-    else if (kind == MessageKind::Announcement && rawList.size() < kMaxRawEntries)
+    else if (kind == MessageKind::Announcement && rawList.size() < kMaxRawEntries
+        && text.size() + computer.size() <= kMaxEntryLength)
         rawList << text + computer;
     return kind;
 }

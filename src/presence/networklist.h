@@ -54,6 +54,11 @@ constexpr int kMaxLocalIPs = 11;
 // How many entries the raw list takes at most (11 addresses of 93 copies); further announcements
 // before the next refresh are dropped, so that a flood from the network cannot use up the memory.
 constexpr int kMaxRawEntries = 1024;
+// How long one raw-list entry (announced text plus computer name) may be; a longer announcement
+// is dropped. A dotted address (at most 15), its line break and the longest computer name a
+// sender's 255-character name buffer holds fit, while one datagram can carry 64 KiB of line
+// breaks, which the list would keep and every rebuild compare: a flood of those froze the window.
+constexpr int kMaxEntryLength = 15 + 2 + 255;
 
 // Sends one message text to every copy (TMailSlot::Send).
 using SendText = std::function<void(const QString &text)>;
@@ -82,10 +87,10 @@ enum class MessageKind
 MessageKind messageKind(const QString &text);
 
 // The rules for a received message, but for the two steps that belong to the caller: a Resend
-// runs AnnounceSelf; an announcement appends text + computer to the raw list (unless it is full);
-// a Stop changes
-// nothing here, and the caller then clicks its "Stop Connection" command, which acts only while it
-// is in a call. In every case the caller rebuilds its address list afterwards.
+// runs AnnounceSelf; an announcement appends text + computer to the raw list (unless the list is
+// full or the entry longer than kMaxEntryLength); a Stop changes nothing here, and the caller then
+// clicks its "Stop Connection" command, which acts only while it is in a call. In every case the
+// caller rebuilds its address list afterwards.
 MessageKind HandleNewMessage(QStringList &rawList, const QString &computer, const QString &text,
     const QStringList &localIPs, const SendText &send);
 

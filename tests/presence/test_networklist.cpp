@@ -88,6 +88,33 @@ TEST(PresenceRules, ReceivedTextsAreTakenByTheirPrefix)
     EXPECT_FALSE(full.contains("10.0.0.2\r\nB"));
     presence::HandleNewMessage(full, "B", "Resend\r\n", kLocal, sent.function());
     EXPECT_EQ(full, QStringList { "127.0.0.1" });
+
+    // Nor does it take an entry longer than the bound (one datagram can carry 64 KiB of line
+    // breaks, which every rebuild would compare); the two words still count at any length.
+    struct Long
+    {
+        QString text;
+        QString computer;
+        MessageKind kind;
+        bool kept;
+    };
+    const QString address = "10.0.0.3\r\n";
+    const qsizetype room = presence::kMaxEntryLength - address.size() - 1;
+    const Long longCases[] = {
+        { address + QString(room, 'x'), "B", MessageKind::Announcement, true },
+        { address + QString(room + 1, 'x'), "B", MessageKind::Announcement, false },
+        { address, QString(presence::kMaxEntryLength, 'C'), MessageKind::Announcement, false },
+        { QString("\r\n").repeated(32000), "B", MessageKind::Announcement, false },
+        { "Stop" + QString("\r\n").repeated(32000), "B", MessageKind::Stop, false },
+        { "Resend" + QString("\r\n").repeated(32000), "B", MessageKind::Resend, false },
+    };
+    for (const Long &c : longCases) {
+        QStringList raw = { "127.0.0.1" };
+        EXPECT_EQ(presence::HandleNewMessage(raw, c.computer, c.text, kLocal, sent.function()), c.kind)
+            << c.text.size();
+        EXPECT_EQ(raw.contains(c.text + c.computer), c.kept) << c.text.size();
+        EXPECT_EQ(raw.size(), c.kept ? 2 : 1) << c.text.size();
+    }
 }
 
 TEST(PresenceRules, TheAddressListIsSortedWithoutCaseDuplicates)

@@ -81,6 +81,16 @@ sockaddr_in socketAddress(uint32_t networkAddress, uint16_t port)
     return address;
 }
 
+// A mailslot queues what arrives until it is read, while a socket's default buffer holds only a
+// few hundred small datagrams: fewer than the announcements one refresh brings in from a large LAN
+// within a polling period. The system caps the request (the forced form needs CAP_NET_ADMIN).
+void raiseReceiveBuffer(int fd)
+{
+    constexpr int kReceiveBufferBytes = 1 << 20;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBufferBytes, sizeof kReceiveBufferBytes) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+}
+
 int newSocket()
 {
     return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -143,6 +153,7 @@ Handle createMailslot(const QString &name)
         return fail(ERROR_GEN_FAILURE, kInvalidHandle);
     auto slot = std::make_shared<Slot>(fd);
     slot->receiving = true;
+    raiseReceiveBuffer(fd);
     // Bound on every address (a socket bound to one address receives no broadcasts) and without
     // address or port reuse, so that one holder per machine has the box.
     const sockaddr_in address = socketAddress(htonl(INADDR_ANY), boxPort(box));

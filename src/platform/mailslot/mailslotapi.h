@@ -55,7 +55,8 @@ uint16_t boxPort(const QString &boxName);
 // text is not such a path.
 bool splitMailslotName(const QString &path, QString &machine, QString &boxName);
 
-// Creates this machine's receiving box "\\.\mailslot\NAME": any message size, reads return at once.
+// Creates this machine's receiving box "\\.\mailslot\NAME": any message size, reads return at once,
+// room for about a thousand small messages until they are read (1 MiB asked; the system may cap it).
 // kInvalidHandle when another holder (process or handle) has it (ERROR_ALREADY_EXISTS) or the name is
 // not a local mailslot path (ERROR_INVALID_NAME).
 Handle createMailslot(const QString &name);

@@ -1,5 +1,6 @@
 #include "platform/mailslot/mailslotapi.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -169,6 +170,25 @@ TEST_F(MailslotBox, KeepsDatagramBoundariesAndNeverCutsAMessage)
     const QByteArray tooBig(int(ms::kMaxMessageSize) + 1, 'y');
     EXPECT_FALSE(send(localPath(boxName()), tooBig));
     EXPECT_EQ(ms::lastError(), ms::ERROR_INVALID_PARAMETER);
+}
+
+// A refresh makes every copy on the LAN announce each of its addresses within one polling period;
+// the box keeps them all until they are read (1024: eleven addresses of 93 copies).
+TEST_F(MailslotBox, HoldsTheAnnouncementsOfARefreshOnALargeLan)
+{
+    QFile limit("/proc/sys/net/core/rmem_max");
+    const bool canRaise
+        = ::geteuid() == 0 || (limit.open(QIODevice::ReadOnly) && limit.readAll().trimmed().toLongLong() >= (1 << 20));
+    if (!canRaise)
+        GTEST_SKIP() << "a receive buffer of 1 MiB needs root or net.core.rmem_max of at least 1 MiB";
+    const QByteArray announcement = "Message\r\nuser\r\nOFFICE2\r\n192.168.100.200\r\n";
+    constexpr int kBurst = 1024;
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_TRUE(send(localPath(boxName()), announcement)) << i;
+    int waiting = 0;
+    while (readNext(box) == announcement)
+        ++waiting;
+    EXPECT_EQ(waiting, kBurst);
 }
 
 TEST_F(MailslotBox, SendsReachTheBoxByEveryKindOfMachineName)

@@ -52,8 +52,10 @@ void receive(QStringList &raw, const QByteArray &datagram)
     case presence::MessageKind::Announcement:
         check(sent.isEmpty() && raw.size() <= presence::kMaxRawEntries
                 && (before == presence::kMaxRawEntries
+                    || message->text.size() + message->computer.size() > presence::kMaxEntryLength
                     || (raw.size() == before + 1 && raw.last() == message->text + message->computer)),
-            "an announcement appends one entry unless the list is full");
+            "an announcement appends one entry unless the list is full or the entry too long");
+        check(raw.size() == before || raw.last().size() <= presence::kMaxEntryLength, "entries are bounded");
         break;
     }
 

@@ -124,7 +124,12 @@ void TUDPSock::BindSocket()
 {
     if (m_socket == ws::kInvalidSocket)
         return;
-    m_bound = false;
+    // A socket binds once: after a stored LocalPort has bound it, the after-loading notification
+    // only asks for the notices again (a second bind would fail although the socket works).
+    if (m_bound) {
+        ws::asyncSelect(m_socket, m_window.get(), SocketMessage, ws::FD_READ);
+        return;
+    }
     if (ws::bind(m_socket, ws::kAnyAddress, htons(uint16_t(m_localPort))) != 0) {
         m_lastErrorNo = ws::lastError();
         const QString reason = m_lastErrorNo == ws::WSAEADDRINUSE

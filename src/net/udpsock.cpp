@@ -217,7 +217,10 @@ void TUDPSock::SendStream(framework::MemoryStream &stream)
         throw UDPSockError(
             QStringLiteral("Datagram too long: %1 bytes, at most %2 can be sent").arg(stream.size()).arg(kBufferSize));
     ResolveRemoteHost();
-    if (m_remoteAddress == 0)
+    // Held for this send: a handler run by the status report may send elsewhere, which
+    // resolves into the shared field again.
+    const uint32_t address = m_remoteAddress;
+    if (address == 0)
         throw UDPSockError(kNullRemoteAddress);
     if (!ReportStatus(2, kSendingData))
         throw UDPSockError(kFreedByHandler);
@@ -225,7 +228,7 @@ void TUDPSock::SendStream(framework::MemoryStream &stream)
     sockaddr_in remote {};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(uint16_t(m_remotePort));
-    remote.sin_addr.s_addr = m_remoteAddress;
+    remote.sin_addr.s_addr = address;
     stream.setPosition(0);
     const int length = int(stream.read(m_sendBuffer.data(), kBufferSize));
     // A datagram the system refuses or loses is not reported: UDP makes no promise of delivery.

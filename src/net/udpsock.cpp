@@ -180,15 +180,20 @@ void TUDPSock::ResolveRemoteHost()
     const QPointer<TUDPSock> self(this);
     int failures = 0;
     for (;;) {
-        m_lookupDone = false;
-        platform::winsock::asyncGetHostByName(name, m_window.get(), SocketMessage, &m_lookupResult);
-        while (!m_lookupDone) {
+        auto started = std::make_unique<PendingLookup>();
+        const PendingLookup &lookup = *started;
+        const uintptr_t handle
+            = platform::winsock::asyncGetHostByName(name, m_window.get(), SocketMessage, &started->result);
+        m_lookups[handle] = std::move(started);
+        while (!lookup.done) {
             framework::Application::waitForMessages();
             if (!self) // a handler run by the wait destroyed this component
                 throw UDPSockError(kHostLookupCanceled);
         }
-        if (m_lookupSucceeded && !m_lookupResult.addresses.empty()) {
-            m_remoteAddress = m_lookupResult.addresses.front();
+        const std::unique_ptr<PendingLookup> finished = std::move(m_lookups[handle]);
+        m_lookups.erase(handle);
+        if (finished->succeeded && !finished->result.addresses.empty()) {
+            m_remoteAddress = finished->result.addresses.front();
             return;
         }
         if (failures > 0)
@@ -249,8 +254,11 @@ void TUDPSock::SocketWindowProc(const framework::Notice &notice)
     if (framework::lowWord(notice.lParam) == ws::FD_READ) {
         ProcessIncoming();
     } else {
-        m_lookupDone = true;
-        m_lookupSucceeded = framework::highWord(notice.lParam) == 0;
+        const auto found = m_lookups.find(notice.wParam);
+        if (found == m_lookups.end())
+            return;
+        found->second->done = true;
+        found->second->succeeded = framework::highWord(notice.lParam) == 0;
     }
 }
 

@@ -165,3 +165,28 @@ TEST_F(UDPSockLookup, ASendFromAStatusHandlerDoesNotRedirectTheSendItInterrupts)
         EXPECT_EQ(peer.receive(), "voice") << host;
     }
 }
+
+TEST_F(UDPSockLookup, NestedLookupsEachSendToTheirOwnName)
+{
+    // The outer look-up answers first, while the nested send still waits for its own.
+    resolver->hosts.insert("kitchen", "127.0.0.1");
+    resolver->hosts.insert("study", "127.10.0.20");
+    resolver->delayMs = 60;
+    RawUdpSocket other("127.10.0.20");
+    ASSERT_TRUE(other.bound());
+    QTimer::singleShot(10, [&] {
+        const QString savedHost = sock.RemoteHost();
+        const int savedPort = sock.RemotePort();
+        sock.setRemoteHost("study");
+        sock.setRemotePort(other.port());
+        MemoryStream aside = streamOf("aside");
+        sock.SendStream(aside);
+        sock.setRemoteHost(savedHost);
+        sock.setRemotePort(savedPort);
+    });
+    sock.setRemoteHost("kitchen");
+    sock.SendStream(stream);
+    EXPECT_EQ(resolver->asked, (QStringList { "kitchen", "study" }));
+    EXPECT_EQ(other.receive(), "aside");
+    EXPECT_EQ(peer.receive(), "voice");
+}

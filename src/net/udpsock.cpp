@@ -124,7 +124,12 @@ void TUDPSock::BindSocket()
 {
     if (m_socket == ws::kInvalidSocket)
         return;
-    m_bound = false;
+    // A socket binds once: after a stored LocalPort has bound it, the after-loading notification
+    // only asks for the notices again (a second bind would fail although the socket works).
+    if (m_bound) {
+        ws::asyncSelect(m_socket, m_window.get(), SocketMessage, ws::FD_READ);
+        return;
+    }
     if (ws::bind(m_socket, ws::kAnyAddress, htons(uint16_t(m_localPort))) != 0) {
         m_lastErrorNo = ws::lastError();
         const QString reason = m_lastErrorNo == ws::WSAEADDRINUSE
@@ -175,15 +180,20 @@ void TUDPSock::ResolveRemoteHost()
     const QPointer<TUDPSock> self(this);
     int failures = 0;
     for (;;) {
-        m_lookupDone = false;
-        platform::winsock::asyncGetHostByName(name, m_window.get(), SocketMessage, &m_lookupResult);
-        while (!m_lookupDone) {
+        auto started = std::make_unique<PendingLookup>();
+        const PendingLookup &lookup = *started;
+        const uintptr_t handle
+            = platform::winsock::asyncGetHostByName(name, m_window.get(), SocketMessage, &started->result);
+        m_lookups[handle] = std::move(started);
+        while (!lookup.done) {
             framework::Application::waitForMessages();
             if (!self) // a handler run by the wait destroyed this component
                 throw UDPSockError(kHostLookupCanceled);
         }
-        if (m_lookupSucceeded && !m_lookupResult.addresses.empty()) {
-            m_remoteAddress = m_lookupResult.addresses.front();
+        const std::unique_ptr<PendingLookup> finished = std::move(m_lookups[handle]);
+        m_lookups.erase(handle);
+        if (finished->succeeded && !finished->result.addresses.empty()) {
+            m_remoteAddress = finished->result.addresses.front();
             return;
         }
         if (failures > 0)
@@ -212,7 +222,10 @@ void TUDPSock::SendStream(framework::MemoryStream &stream)
         throw UDPSockError(
             QStringLiteral("Datagram too long: %1 bytes, at most %2 can be sent").arg(stream.size()).arg(kBufferSize));
     ResolveRemoteHost();
-    if (m_remoteAddress == 0)
+    // Held for this send: a handler run by the status report may send elsewhere, which
+    // resolves into the shared field again.
+    const uint32_t address = m_remoteAddress;
+    if (address == 0)
         throw UDPSockError(kNullRemoteAddress);
     if (!ReportStatus(2, kSendingData))
         throw UDPSockError(kFreedByHandler);
@@ -220,7 +233,7 @@ void TUDPSock::SendStream(framework::MemoryStream &stream)
     sockaddr_in remote {};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(uint16_t(m_remotePort));
-    remote.sin_addr.s_addr = m_remoteAddress;
+    remote.sin_addr.s_addr = address;
     stream.setPosition(0);
     const int length = int(stream.read(m_sendBuffer.data(), kBufferSize));
     // A datagram the system refuses or loses is not reported: UDP makes no promise of delivery.
@@ -241,8 +254,11 @@ void TUDPSock::SocketWindowProc(const framework::Notice &notice)
     if (framework::lowWord(notice.lParam) == ws::FD_READ) {
         ProcessIncoming();
     } else {
-        m_lookupDone = true;
-        m_lookupSucceeded = framework::highWord(notice.lParam) == 0;
+        const auto found = m_lookups.find(notice.wParam);
+        if (found == m_lookups.end())
+            return;
+        found->second->done = true;
+        found->second->succeeded = framework::highWord(notice.lParam) == 0;
     }
 }
 

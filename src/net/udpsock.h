@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 
 namespace net {
 
@@ -110,9 +111,15 @@ private:
     uint32_t m_remoteAddress = 0; // network byte order
 
     std::unique_ptr<framework::NoticeSink> m_window;
-    platform::winsock::HostEntry m_lookupResult;
-    bool m_lookupDone = false;
-    bool m_lookupSucceeded = false;
+    // Each started look-up has its own result and flags, so that a send nested in another's wait
+    // (from any handler) ends on its own answer, never on the other one's.
+    struct PendingLookup
+    {
+        platform::winsock::HostEntry result;
+        bool done = false;
+        bool succeeded = false;
+    };
+    std::unordered_map<uintptr_t, std::unique_ptr<PendingLookup>> m_lookups;
     platform::winsock::WsaData m_wsaData;
     bool m_libraryStarted = false;
     bool m_active = false;

@@ -78,6 +78,23 @@ TEST(UDPSock, NewComponentHasItsDefaultsAndIsNotBound)
     EXPECT_TRUE(sock.isBound()) << "the after-loading notification binds";
 }
 
+TEST(UDPSock, AStoredLocalPortBindsWithoutAnErrorFromTheAfterLoadingBind)
+{
+    // The stored LocalPort binds through its setter; the after-loading notification (and any
+    // later BindSocket) then finds the socket bound already, which is no failure to report.
+    testsupport::ExceptionRecorder errors;
+    Listener b;
+    const uint16_t port = freeUdpPort();
+    b.sock.loadStored([&] { b.sock.setLocalPort(port); });
+    b.sock.BindSocket();
+    EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join('|').toStdString();
+    EXPECT_TRUE(b.sock.isBound());
+    RawUdpSocket peer;
+    peer.sendTo("stored", port);
+    ASSERT_TRUE(b.waitFor(1));
+    EXPECT_EQ(b.received[0].bytes, "stored");
+}
+
 TEST(UDPSock, SendsAStreamAsOneDatagramAndReportsTheSender)
 {
     Listener b;

@@ -134,3 +134,59 @@ TEST_F(UDPSockLookup, DestroyingTheComponentDuringItsWaitEndsTheSendSafely)
     EXPECT_EQ(raisedText<UDPSockError>([&] { raw->SendStream(stream); }), "Host Lookup Canceled");
     EXPECT_EQ(doomed, nullptr);
 }
+
+TEST_F(UDPSockLookup, ASendFromAStatusHandlerDoesNotRedirectTheSendItInterrupts)
+{
+    // "Sending Data" comes after the address is resolved: the datagram goes where its own
+    // RemoteHost pointed, whatever a nested send resolved meanwhile.
+    resolver->hosts.insert("kitchen", "127.0.0.1");
+    RawUdpSocket other("127.10.0.20");
+    ASSERT_TRUE(other.bound());
+    sock.setReportLevel(2);
+    bool nested = false;
+    sock.OnStatus = [&](QObject *, const QString &) {
+        if (nested)
+            return;
+        nested = true;
+        const QString savedHost = sock.RemoteHost();
+        const int savedPort = sock.RemotePort();
+        sock.setRemoteHost("127.10.0.20");
+        sock.setRemotePort(other.port());
+        MemoryStream aside = streamOf("aside");
+        sock.SendStream(aside);
+        sock.setRemoteHost(savedHost);
+        sock.setRemotePort(savedPort);
+        nested = false;
+    };
+    for (const char *host : { "127.0.0.1", "kitchen" }) {
+        sock.setRemoteHost(host);
+        sock.SendStream(stream);
+        EXPECT_EQ(other.receive(), "aside") << host;
+        EXPECT_EQ(peer.receive(), "voice") << host;
+    }
+}
+
+TEST_F(UDPSockLookup, NestedLookupsEachSendToTheirOwnName)
+{
+    // The outer look-up answers first, while the nested send still waits for its own.
+    resolver->hosts.insert("kitchen", "127.0.0.1");
+    resolver->hosts.insert("study", "127.10.0.20");
+    resolver->delayMs = 60;
+    RawUdpSocket other("127.10.0.20");
+    ASSERT_TRUE(other.bound());
+    QTimer::singleShot(10, [&] {
+        const QString savedHost = sock.RemoteHost();
+        const int savedPort = sock.RemotePort();
+        sock.setRemoteHost("study");
+        sock.setRemotePort(other.port());
+        MemoryStream aside = streamOf("aside");
+        sock.SendStream(aside);
+        sock.setRemoteHost(savedHost);
+        sock.setRemotePort(savedPort);
+    });
+    sock.setRemoteHost("kitchen");
+    sock.SendStream(stream);
+    EXPECT_EQ(resolver->asked, (QStringList { "kitchen", "study" }));
+    EXPECT_EQ(other.receive(), "aside");
+    EXPECT_EQ(peer.receive(), "voice");
+}

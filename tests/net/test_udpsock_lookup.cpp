@@ -35,6 +35,20 @@ protected:
     MemoryStream stream = streamOf("voice");
 
     void SetUp() override { sock.setRemotePort(peer.port()); }
+
+    // What a handler does in the middle of a send: sends "aside" to another host and port, then
+    // puts the socket's destination back.
+    void sendAsideTo(const QString &host, int port)
+    {
+        const QString savedHost = sock.RemoteHost();
+        const int savedPort = sock.RemotePort();
+        sock.setRemoteHost(host);
+        sock.setRemotePort(port);
+        MemoryStream aside = streamOf("aside");
+        sock.SendStream(aside);
+        sock.setRemoteHost(savedHost);
+        sock.setRemotePort(savedPort);
+    }
 };
 
 } // namespace
@@ -148,14 +162,7 @@ TEST_F(UDPSockLookup, ASendFromAStatusHandlerDoesNotRedirectTheSendItInterrupts)
         if (nested)
             return;
         nested = true;
-        const QString savedHost = sock.RemoteHost();
-        const int savedPort = sock.RemotePort();
-        sock.setRemoteHost("127.10.0.20");
-        sock.setRemotePort(other.port());
-        MemoryStream aside = streamOf("aside");
-        sock.SendStream(aside);
-        sock.setRemoteHost(savedHost);
-        sock.setRemotePort(savedPort);
+        sendAsideTo("127.10.0.20", other.port());
         nested = false;
     };
     for (const char *host : { "127.0.0.1", "kitchen" }) {
@@ -174,16 +181,7 @@ TEST_F(UDPSockLookup, NestedLookupsEachSendToTheirOwnName)
     resolver->delayMs = 60;
     RawUdpSocket other("127.10.0.20");
     ASSERT_TRUE(other.bound());
-    QTimer::singleShot(10, [&] {
-        const QString savedHost = sock.RemoteHost();
-        const int savedPort = sock.RemotePort();
-        sock.setRemoteHost("study");
-        sock.setRemotePort(other.port());
-        MemoryStream aside = streamOf("aside");
-        sock.SendStream(aside);
-        sock.setRemoteHost(savedHost);
-        sock.setRemotePort(savedPort);
-    });
+    QTimer::singleShot(10, [&] { sendAsideTo("study", other.port()); });
     sock.setRemoteHost("kitchen");
     sock.SendStream(stream);
     EXPECT_EQ(resolver->asked, (QStringList { "kitchen", "study" }));

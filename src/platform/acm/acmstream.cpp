@@ -134,11 +134,16 @@ wave::MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER *header, uint
     if (flags & ACM_STREAMCONVERTF_START) {
         // A new stream of sound: nothing of the last one may colour it, neither waiting samples
         // nor a coder's memory. Fresh codecs of formats that opened once open again.
+        // Both open before either is replaced, so that a failure leaves the stream as it was.
         carry.clear();
-        if (const wave::MMRESULT reopened = openCodec(stream->sourceFormat, stream->source))
+        std::unique_ptr<Codec> source;
+        std::unique_ptr<Codec> destination;
+        if (const wave::MMRESULT reopened = openCodec(stream->sourceFormat, source))
             return reopened;
-        if (const wave::MMRESULT reopened = openCodec(stream->destinationFormat, stream->destination))
+        if (const wave::MMRESULT reopened = openCodec(stream->destinationFormat, destination))
             return reopened;
+        stream->source = std::move(source);
+        stream->destination = std::move(destination);
     }
     Codec &src = *stream->source;
     Codec &dst = *stream->destination;

@@ -190,12 +190,12 @@ void TUDPSock::ResolveRemoteHost()
             if (!self) // a handler run by the wait destroyed this component
                 throw UDPSockError(kHostLookupCanceled);
         }
-        const std::unique_ptr<PendingLookup> finished = std::move(m_lookups[handle]);
-        m_lookups.erase(handle);
-        if (finished->succeeded && !finished->result.addresses.empty()) {
-            m_remoteAddress = finished->result.addresses.front();
+        const bool found = lookup.succeeded && !lookup.result.addresses.empty();
+        if (found)
+            m_remoteAddress = lookup.result.addresses.front();
+        m_lookups.erase(handle); // lookup is gone from here on
+        if (found)
             return;
-        }
         if (failures > 0)
             throw UDPSockError(kHostLookupCanceled);
         failures = 1;
